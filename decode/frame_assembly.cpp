@@ -1,0 +1,143 @@
+#include "decode/frame_assembly.h"
+
+#include <cstring>
+
+#include "decode/decoders.h"
+#include "decode/text_rules.h"
+
+namespace dmm {
+namespace {
+constexpr std::string_view kMeskoHighDigits = "123456789ABCDE";
+}  // namespace
+
+bool SerialCollector::push(Family family, uint8_t byte, std::string& frameText, bool& accepted) {
+    if (count_ < kKept) {
+        low_[count_] = HexDigit(byte & 0xF);
+        high_[count_] = HexDigit(byte >> 4);
+    }
+    ++count_;
+    const bool ends = family == Family::Mesko ? (byte >> 4) == 0xE : byte == 0x0D;
+    if (!ends) return false;
+
+    const std::string_view low = lowNibbles();
+    switch (family) {
+        case Family::Tarvo:
+            frameText.assign(Mid(low, 2, 9));
+            frameText += "DA";
+            accepted = CharAt(low, 1) == "A" && CharAt(low, 11) == "D";
+            break;
+        case Family::Dralin:
+            frameText.assign(low);
+            accepted = CharAt(low, 1) == "A" && CharAt(low, 11) == "D";
+            break;
+        case Family::Mesko:
+            frameText.assign(low);
+            accepted = count_ == kMeskoHighDigits.size() && highNibbles() == kMeskoHighDigits;
+            break;
+    }
+    count_ = 0;
+    return true;
+}
+
+ReportCollector::Result ReportCollector::push(Family family, uint8_t reportId, const uint8_t* data,
+                                              size_t size, std::string& frameText,
+                                              std::string* historyText) {
+    Result result;
+    const int count = size > 0 ? data[0] & 0xF : -1;
+    if (size > 0) ++IdleReportCount;
+
+    if (count >= 1 && count <= 9) {
+        IdleReportCount = 0;
+        InReportFrame = true;
+        // A count larger than the report contributes only the bytes present.
+        const size_t n = std::min<size_t>(size_t(count), size - 1);
+        for (size_t k = 0; k < n; ++k, ++bytes_) {
+            if (bytes_ < kKeptBytes) {
+                hex_ += HexDigit(data[1 + k] >> 4);
+                hex_ += HexDigit(data[1 + k] & 0xF);
+            }
+        }
+        if (historyText) {
+            historyText->assign("R ");
+            *historyText += HexDigit(reportId >> 4);
+            *historyText += HexDigit(reportId & 0xF);
+            *historyText += "  ";
+            for (size_t i = 0; i < size; ++i) {
+                *historyText += HexDigit(data[i] >> 4);
+                *historyText += HexDigit(data[i] & 0xF);
+                *historyText += ' ';
+            }
+        }
+        result.kind = Kind::Data;
+        return result;
+    }
+
+    // An idle report (or an empty one) ends the frame in progress.
+    if (InReportFrame) {
+        const size_t frameBytes = family == Family::Mesko ? 14 : 11;
+        const size_t n = std::min(frameBytes, hex_.size() / 2);
+        frameText.clear();
+        for (size_t i = 0; i < n; ++i) {
+            result.highDigits += hex_[2 * i];
+            frameText += hex_[2 * i + 1];
+        }
+        if (family == Family::Mesko) {
+            result.accepted = result.highDigits == kMeskoHighDigits;
+        } else if (family == Family::Tarvo) {
+            result.accepted = Mid(frameText, 10, 2) == "DA";
+        }
+        hex_.clear();
+        bytes_ = 0;
+        result.kind = Kind::FrameEnd;
+    }
+    InReportFrame = false;
+    return result;
+}
+
+void FrameReceiver::feed(Family family, const uint8_t* data, int32_t size) {
+    consumed_ = 0;
+    if (size <= 0 || data == nullptr) return;
+    bool accepted = false;
+    for (int32_t i = 0; i < size; ++i) {
+        if (!serial_.push(family, data[i], state_.FrameText, accepted)) continue;
+        consumed_ = size_t(i) + 1;
+        if (family == Family::Tarvo) state_.Lcd.setCaption(El::USBtxt, state_.FrameText);
+        if (accepted) decode(family);
+    }
+    consumed_ = size_t(size);
+}
+
+void FrameReceiver::feedReport(Family family, uint8_t reportId, const uint8_t* data,
+                               uint16_t size) {
+    if (data == nullptr) size = 0;
+    const auto result =
+        reports_.push(family, reportId, data, size, state_.FrameText, onHistory ? &history_ : nullptr);
+    if (result.kind == ReportCollector::Kind::Data) {
+        if (onHistory) onHistory(history_);
+        return;
+    }
+    if (result.kind != ReportCollector::Kind::FrameEnd) return;
+    if (family == Family::Tarvo) {
+        state_.Lcd.setCaption(El::USBtxt, result.highDigits);
+        state_.Lcd.setCaption(El::USBtxt1, Mid(state_.FrameText, 10, 2));
+    } else {
+        state_.Lcd.setCaption(El::USBtxt, state_.FrameText);
+    }
+    if (result.accepted && family != Family::Dralin) decode(family);
+}
+
+void FrameReceiver::decode(Family family) {
+    switch (family) {
+        case Family::Tarvo:
+            LcdDisplayTarvo(state_, host_);
+            break;
+        case Family::Mesko:
+            LcdDisplayMesko(state_, host_);
+            break;
+        case Family::Dralin:
+            LcdDisplayDralin(state_, host_);
+            break;
+    }
+}
+
+}  // namespace dmm

@@ -1,0 +1,152 @@
+#include "record/reading_table.h"
+
+#include "decode/text_rules.h"
+
+namespace dmm {
+
+namespace {
+constexpr std::string_view kFieldNames[kFieldCount] = {"no",   "time", "dc/ac", "value",
+                                                        "unit", "auto", "nval"};
+int TextSlot(Field f) { return int(f) - 1; }  // time .. auto are slots 0..4
+}  // namespace
+
+std::string_view FieldName(Field f) { return kFieldNames[size_t(f)]; }
+
+std::optional<std::string>& RowData::text(Field f) {
+    switch (f) {
+        case Field::Time:
+            return time;
+        case Field::DcAc:
+            return dcac;
+        case Field::Value:
+            return value;
+        case Field::Unit:
+            return unit;
+        default:
+            return judge;
+    }
+}
+
+const std::optional<std::string>& RowData::text(Field f) const {
+    return const_cast<RowData*>(this)->text(f);
+}
+
+TextPool::TextPool() { clear(); }
+
+void TextPool::clear() {
+    storage_.clear();
+    texts_.clear();
+    ids_.clear();
+    storage_.emplace_back();  // id 0: null
+    texts_.push_back(&storage_.back());
+}
+
+uint32_t TextPool::intern(std::string_view text) {
+    if (auto it = ids_.find(text); it != ids_.end()) return it->second;
+    storage_.emplace_back(text);
+    const auto id = uint32_t(texts_.size());
+    texts_.push_back(&storage_.back());
+    ids_.emplace(std::string_view(storage_.back()), id);
+    return id;
+}
+
+size_t TextPool::bytes() const {
+    size_t total = storage_.size() * sizeof(std::string) + texts_.capacity() * sizeof(void*) +
+                   ids_.bucket_count() * sizeof(void*) +
+                   ids_.size() * (sizeof(std::pair<std::string_view, uint32_t>) + 2 * sizeof(void*));
+    for (const auto& s : storage_) {
+        if (s.capacity() > 15) total += s.capacity() + 1;
+    }
+    return total;
+}
+
+ReadingTable::Row& ReadingTable::newRow() {
+    if (size_ == chunks_.size() * kChunkRows) {
+        chunks_.push_back(std::make_unique<Row[]>(kChunkRows));
+    }
+    Row& r = chunks_[size_ / kChunkRows][size_ % kChunkRows];
+    ++size_;
+    return r;
+}
+
+uint32_t ReadingTable::internCut(int slot, std::string_view text) {
+    text = CutToChars(text, kTextFieldSize);
+    if (lastId_[slot] != 0 && text == lastText_[slot]) return lastId_[slot];
+    const uint32_t id = pool_.intern(text);
+    lastText_[slot].assign(text);
+    lastId_[slot] = id;
+    return id;
+}
+
+void ReadingTable::appendRecorded(int32_t no, std::string_view time, std::string_view dcac,
+                                  std::string_view value, std::string_view unit,
+                                  std::string_view judge, int32_t nval) {
+    // Intern first: a failing allocation must not leave a half-made row.
+    const uint32_t ids[5] = {internCut(0, time), internCut(1, dcac), internCut(2, value),
+                             internCut(3, unit), internCut(4, judge)};
+    Row& r = newRow();
+    r.no = no;
+    r.nval = nval;
+    for (int i = 0; i < 5; ++i) r.text[i] = ids[i];
+    r.nulls = 0;
+}
+
+void ReadingTable::append(const RowData& row) {
+    uint32_t ids[5];
+    for (int i = 0; i < 5; ++i) {
+        const auto& t = row.text(Field(i + 1));
+        ids[i] = t ? internCut(i, *t) : 0;
+    }
+    Row& r = newRow();
+    r.no = row.no.value_or(0);
+    r.nval = row.nval.value_or(0);
+    for (int i = 0; i < 5; ++i) r.text[i] = ids[i];
+    r.nulls = uint8_t((row.no ? 0 : 1) | (row.nval ? 0 : 2));
+}
+
+void ReadingTable::clear() {
+    chunks_.clear();
+    size_ = 0;
+    pool_.clear();
+    for (int i = 0; i < 5; ++i) {
+        lastText_[i].clear();
+        lastId_[i] = 0;
+    }
+    ++generation_;
+}
+
+bool ReadingTable::isNull(size_t row, Field f) const {
+    const Row& r = at(row);
+    if (f == Field::No) return r.nulls & 1;
+    if (f == Field::Nval) return r.nulls & 2;
+    return r.text[TextSlot(f)] == 0;
+}
+
+std::optional<int32_t> ReadingTable::integer(size_t row, Field f) const {
+    const Row& r = at(row);
+    if (f == Field::No) return r.nulls & 1 ? std::nullopt : std::optional<int32_t>(r.no);
+    if (f == Field::Nval) return r.nulls & 2 ? std::nullopt : std::optional<int32_t>(r.nval);
+    return std::nullopt;
+}
+
+std::string_view ReadingTable::text(size_t row, Field f) const {
+    if (IsIntegerField(f)) return {};
+    return pool_.text(at(row).text[TextSlot(f)]);
+}
+
+RowData ReadingTable::row(size_t i) const {
+    RowData d;
+    d.no = integer(i, Field::No);
+    d.nval = integer(i, Field::Nval);
+    for (int s = 0; s < 5; ++s) {
+        const Field f = Field(s + 1);
+        if (!isNull(i, f)) d.text(f) = std::string(text(i, f));
+    }
+    return d;
+}
+
+size_t ReadingTable::bytes() const {
+    return chunks_.size() * (kChunkRows * sizeof(Row) + sizeof(void*)) + pool_.bytes();
+}
+
+}  // namespace dmm

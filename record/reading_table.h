@@ -1,0 +1,110 @@
+#pragma once
+// The reading table cds1: seven fields per row (no, time, dc/ac, value, unit,
+// auto, nval), texts cut to 20 characters. Built for long recordings: rows are
+// 32-byte records in fixed-size chunks (appending never moves old rows), and
+// every text is an index into one pool of distinct texts, so the few thousand
+// distinct times, values and units of a recording are stored once each.
+// Any field may be empty (null), as after loading a text file, which leaves
+// nval empty.
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace dmm {
+
+enum class Field : uint8_t { No, Time, DcAc, Value, Unit, Auto, Nval };
+inline constexpr size_t kFieldCount = 7;
+inline constexpr size_t kTextFieldSize = 20;
+
+// The field names, in table order ("no", "time", "dc/ac", ...).
+std::string_view FieldName(Field f);
+inline bool IsIntegerField(Field f) { return f == Field::No || f == Field::Nval; }
+
+// One row as values, for loading, tests and the XML snapshot.
+struct RowData {
+    std::optional<int32_t> no;
+    std::optional<std::string> time, dcac, value, unit, judge;
+    std::optional<int32_t> nval;
+    bool operator==(const RowData&) const = default;
+
+    std::optional<std::string>& text(Field f);
+    const std::optional<std::string>& text(Field f) const;
+};
+
+// Distinct texts, each stored once; id 0 is the null text.
+class TextPool {
+public:
+    TextPool();
+    uint32_t intern(std::string_view text);
+    std::string_view text(uint32_t id) const { return *texts_[id]; }
+    size_t size() const { return texts_.size(); }
+    size_t bytes() const;  // memory held, estimated
+    void clear();
+
+private:
+    std::deque<std::string> storage_;  // stable addresses for the map's keys
+    std::vector<const std::string*> texts_;
+    std::unordered_map<std::string_view, uint32_t> ids_;
+};
+
+class ReadingTable {
+public:
+    ReadingTable() = default;
+    ReadingTable(ReadingTable&&) noexcept = default;
+    ReadingTable& operator=(ReadingTable&&) noexcept = default;
+
+    size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+
+    // Appends a recorded reading: every field set. Texts longer than 20
+    // characters are cut.
+    void appendRecorded(int32_t no, std::string_view time, std::string_view dcac,
+                        std::string_view value, std::string_view unit, std::string_view judge,
+                        int32_t nval);
+    // Appends a row that may hold empty fields.
+    void append(const RowData& row);
+    // Empties the table.
+    void clear();
+
+    bool isNull(size_t row, Field f) const;
+    std::optional<int32_t> integer(size_t row, Field f) const;  // no, nval
+    std::string_view text(size_t row, Field f) const;            // text fields; "" when null
+    RowData row(size_t row) const;
+
+    // Changes whenever rows are removed or replaced (not on append), so a
+    // view knows to start over.
+    uint64_t generation() const { return generation_; }
+
+    // Memory held by the rows and the text pool, in bytes.
+    size_t bytes() const;
+
+private:
+    struct Row {
+        int32_t no;
+        int32_t nval;
+        uint32_t text[5];  // time, dc/ac, value, unit, auto
+        uint8_t nulls;     // bit 0: no, bit 1: nval
+    };
+    static constexpr size_t kChunkRows = 1 << 16;
+
+    Row& newRow();
+    const Row& at(size_t i) const { return chunks_[i / kChunkRows][i % kChunkRows]; }
+    uint32_t internCut(int slot, std::string_view text);
+
+    std::vector<std::unique_ptr<Row[]>> chunks_;
+    size_t size_ = 0;
+    TextPool pool_;
+    // The last text of each text column and its id: a recording repeats its
+    // function, unit and often its time and value, so most texts skip the map.
+    std::string lastText_[5];
+    uint32_t lastId_[5] = {0, 0, 0, 0, 0};
+    uint64_t generation_ = 0;
+};
+
+}  // namespace dmm
