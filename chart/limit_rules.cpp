@@ -6,7 +6,8 @@ namespace dmm {
 
 std::optional<double> LimitNumber(std::string_view text, std::string_view decimalSep) {
     auto v = TextToFloat(text, decimalSep);
-    if (!v || *v == -999999.0) return std::nullopt;
+    if (!v || *v == -999999.0)
+        return std::nullopt;
     return v;
 }
 
@@ -14,9 +15,11 @@ std::optional<Verdict> Judge(std::string_view valueText, std::string_view highTe
                              std::string_view lowText, std::string_view decimalSep) {
     const auto hi = LimitNumber(highText, decimalSep);
     const auto lo = LimitNumber(lowText, decimalSep);
-    if (!hi || !lo) return std::nullopt;
+    if (!hi || !lo)
+        return std::nullopt;
     const auto v = LimitNumber(valueText, decimalSep);
-    if (!v) return Verdict::Fail;
+    if (!v)
+        return Verdict::Fail;
     return *lo <= *v && *v <= *hi ? Verdict::Pass : Verdict::Fail;
 }
 
@@ -25,7 +28,8 @@ std::string_view JudgeTextOf(Verdict verdict) {
 }
 
 char32_t FirstCodePoint(std::string_view text) {
-    if (text.empty()) return 0;
+    if (text.empty())
+        return 0;
     const auto c0 = static_cast<unsigned char>(text[0]);
     int extra = 0;
     char32_t cp = c0;
@@ -40,7 +44,8 @@ char32_t FirstCodePoint(std::string_view text) {
         cp = c0 & 0x1F;
     }
     for (int i = 1; i <= extra; ++i) {
-        if (size_t(i) >= text.size()) return c0;
+        if (size_t(i) >= text.size())
+            return c0;
         cp = (cp << 6) | (static_cast<unsigned char>(text[size_t(i)]) & 0x3F);
     }
     return cp;
@@ -88,15 +93,18 @@ KeyAction LimitKeyPress(char32_t key, std::string_view boxText, std::string_view
         default:
             break;
     }
-    if (key >= U'0' && key <= U'9') return KeyAction::Accept;
-    if (!decimalSep.empty() && key == FirstCodePoint(decimalSep)) return KeyAction::Accept;
+    if (key >= U'0' && key <= U'9')
+        return KeyAction::Accept;
+    if (!decimalSep.empty() && key == FirstCodePoint(decimalSep))
+        return KeyAction::Accept;
     return KeyAction::Discard;
 }
 
 std::string LimitDelayedCheck(std::string_view boxText, std::string& lastGood,
                               std::string_view decimalSep) {
     std::string text(boxText);
-    if (!IsNumber(text, decimalSep)) text = lastGood;
+    if (!IsNumber(text, decimalSep))
+        text = lastGood;
     lastGood = text;
     return text;
 }

@@ -31,11 +31,14 @@ double TimeOfDay(int64_t hours, int64_t minutes, int64_t seconds) {
 }
 
 int64_t MillisecondOfDay(double dateTime) {
-    if (!std::isfinite(dateTime)) return 0;
+    if (!std::isfinite(dateTime))
+        return 0;
     const double day = std::floor(dateTime);
     int64_t ms = std::llround((dateTime - day) * double(kMsPerDay));
-    if (ms >= kMsPerDay) ms = kMsPerDay - 1;
-    if (ms < 0) ms = 0;
+    if (ms >= kMsPerDay)
+        ms = kMsPerDay - 1;
+    if (ms < 0)
+        ms = 0;
     return ms;
 }
 

@@ -12,7 +12,7 @@ namespace dmm {
 enum class Verdict { Pass, Fail };
 
 class DecoderHost {
-public:
+  public:
     virtual ~DecoderHost() = default;
 
     // Widget states read on every frame.

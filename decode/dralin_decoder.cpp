@@ -1,5 +1,7 @@
 #include "decode/decoders.h"
 
 namespace dmm {
-void LcdDisplayDralin(MeterState& state, DecoderHost&) { MarkLinkAlive(state); }
+void LcdDisplayDralin(MeterState& state, DecoderHost&) {
+    MarkLinkAlive(state);
+}
 }  // namespace dmm

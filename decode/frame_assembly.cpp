@@ -17,7 +17,8 @@ bool SerialCollector::push(Family family, uint8_t byte, std::string& frameText, 
     }
     ++count_;
     const bool ends = family == Family::Mesko ? (byte >> 4) == 0xE : byte == 0x0D;
-    if (!ends) return false;
+    if (!ends)
+        return false;
 
     const std::string_view low = lowNibbles();
     switch (family) {
@@ -44,7 +45,8 @@ ReportCollector::Result ReportCollector::push(Family family, uint8_t reportId, c
                                               std::string* historyText) {
     Result result;
     const int count = size > 0 ? data[0] & 0xF : -1;
-    if (size > 0) ++IdleReportCount;
+    if (size > 0)
+        ++IdleReportCount;
 
     if (count >= 1 && count <= 9) {
         IdleReportCount = 0;
@@ -96,34 +98,42 @@ ReportCollector::Result ReportCollector::push(Family family, uint8_t reportId, c
 
 void FrameReceiver::feed(Family family, const uint8_t* data, int32_t size) {
     consumed_ = 0;
-    if (size <= 0 || data == nullptr) return;
+    if (size <= 0 || data == nullptr)
+        return;
     bool accepted = false;
     for (int32_t i = 0; i < size; ++i) {
-        if (!serial_.push(family, data[i], state_.FrameText, accepted)) continue;
+        if (!serial_.push(family, data[i], state_.FrameText, accepted))
+            continue;
         consumed_ = size_t(i) + 1;
-        if (family == Family::Tarvo) state_.Lcd.setCaption(El::USBtxt, state_.FrameText);
-        if (accepted) decode(family);
+        if (family == Family::Tarvo)
+            state_.Lcd.setCaption(El::USBtxt, state_.FrameText);
+        if (accepted)
+            decode(family);
     }
     consumed_ = size_t(size);
 }
 
 void FrameReceiver::feedReport(Family family, uint8_t reportId, const uint8_t* data,
                                uint16_t size) {
-    if (data == nullptr) size = 0;
-    const auto result =
-        reports_.push(family, reportId, data, size, state_.FrameText, onHistory ? &history_ : nullptr);
+    if (data == nullptr)
+        size = 0;
+    const auto result = reports_.push(family, reportId, data, size, state_.FrameText,
+                                      onHistory ? &history_ : nullptr);
     if (result.kind == ReportCollector::Kind::Data) {
-        if (onHistory) onHistory(history_);
+        if (onHistory)
+            onHistory(history_);
         return;
     }
-    if (result.kind != ReportCollector::Kind::FrameEnd) return;
+    if (result.kind != ReportCollector::Kind::FrameEnd)
+        return;
     if (family == Family::Tarvo) {
         state_.Lcd.setCaption(El::USBtxt, result.highDigits);
         state_.Lcd.setCaption(El::USBtxt1, Mid(state_.FrameText, 10, 2));
     } else {
         state_.Lcd.setCaption(El::USBtxt, state_.FrameText);
     }
-    if (result.accepted && family != Family::Dralin) decode(family);
+    if (result.accepted && family != Family::Dralin)
+        decode(family);
 }
 
 void FrameReceiver::decode(Family family) {

@@ -27,7 +27,7 @@ class DecoderHost;
 // frame end. Only the start of a run decides whether it is a frame, so a long
 // run of noise keeps its first digits and its length, never its whole text.
 class SerialCollector {
-public:
+  public:
     static constexpr size_t kKept = 32;
 
     // Adds one byte; true when the byte ended a frame of the family. The
@@ -40,7 +40,7 @@ public:
     std::string_view highNibbles() const { return {high_, kept()}; }
     void clear() { count_ = 0; }
 
-private:
+  private:
     size_t kept() const { return count_ < kKept ? count_ : kKept; }
     char low_[kKept] = {};
     char high_[kKept] = {};
@@ -50,7 +50,7 @@ private:
 // The cable collection: the meter bytes of the data reports since the last
 // idle report, and the count of consecutive idle reports.
 class ReportCollector {
-public:
+  public:
     static constexpr size_t kKeptBytes = 16;
 
     enum class Kind { Data, Idle, FrameEnd };
@@ -70,15 +70,15 @@ public:
     bool InReportFrame = false;
     std::string_view reportHexText() const { return hex_; }
 
-private:
-    std::string hex_;    // ReportHexText, up to kKeptBytes bytes
-    size_t bytes_ = 0;   // meter bytes seen in this run
+  private:
+    std::string hex_;   // ReportHexText, up to kKeptBytes bytes
+    size_t bytes_ = 0;  // meter bytes seen in this run
 };
 
 // Both paths together, wired to the decoders. The window, dmmlog, the tests
 // and the fuzzers all feed bytes and reports through this one object.
 class FrameReceiver {
-public:
+  public:
     FrameReceiver(MeterState& state, DecoderHost& host) : state_(state), host_(host) {}
 
     // The serial receive handlers, one per family. A decoder failure ends the
@@ -105,7 +105,7 @@ public:
     SerialCollector& serial() { return serial_; }
     ReportCollector& reports() { return reports_; }
 
-private:
+  private:
     void decode(Family family);
 
     MeterState& state_;

@@ -25,13 +25,20 @@ LcdState::LcdState() {
     }
 }
 
-std::string_view LcdState::name(El e) { return kDesign[index(e)].name; }
-std::string_view LcdState::designCaption(El e) { return kDesign[index(e)].caption; }
-bool LcdState::designVisible(El e) { return kDesign[index(e)].shown; }
+std::string_view LcdState::name(El e) {
+    return kDesign[index(e)].name;
+}
+std::string_view LcdState::designCaption(El e) {
+    return kDesign[index(e)].caption;
+}
+bool LcdState::designVisible(El e) {
+    return kDesign[index(e)].shown;
+}
 
 std::optional<El> LcdState::byName(std::string_view name) {
     for (size_t i = 0; i < kElementCount; ++i) {
-        if (kDesign[i].name == name) return static_cast<El>(i);
+        if (kDesign[i].name == name)
+            return static_cast<El>(i);
     }
     return std::nullopt;
 }

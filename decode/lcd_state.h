@@ -13,54 +13,54 @@
 namespace dmm {
 
 // X(name, design caption, shown at design)
-#define DMM_LCD_ELEMENTS(X)   \
-    X(LcdD0, "3", true)       \
-    X(LcdDa, "9", true)       \
-    X(LcdDb, "9", true)       \
-    X(LcdDc, "9", true)       \
-    X(LcdDd, "9", true)       \
-    X(LcdFH, "-", true)       \
-    X(LcdP0, "", false)       \
-    X(LcdP1, "", false)       \
-    X(LcdP2, "", false)       \
-    X(LcdP3, "", false)       \
-    X(LcdAuto, "AUTO", false) \
-    X(LCDRS, "RS", false)     \
-    X(LCD232C, "232C", false) \
-    X(LCDHold, "\"", false)   \
-    X(LCDRec, "!", false)     \
-    X(LCDBATT, "$", false)    \
-    X(LCDBT, "(", false)      \
-    X(LcdAC, "AC", false)     \
-    X(LCDJa, "+", false)      \
-    X(LcdDc1, "DC", false)    \
-    X(LCDTRMST, "T", false)   \
-    X(LCDTRMS, "RMS", false)  \
-    X(LcdACDC, "AC+DC", false)\
-    X(LcdRPM, "RPM", false)   \
-    X(LCDBF, "%", false)      \
-    X(LCDDI, ")", false)      \
-    X(LCDFm, "&", false)      \
-    X(LCDCS, "#", false)      \
-    X(LCDFS, "?", false)      \
-    X(LCDohm, "*", false)     \
-    X(LCDk, "k", false)       \
-    X(LCDM1, "M", false)      \
-    X(LCDHz, "Hz", false)     \
-    X(LCDu, "+", false)       \
-    X(Lcdm, "m", false)       \
-    X(LCDn, "n", false)       \
-    X(LcdV, "V", false)       \
-    X(LCDA, "A", false)       \
-    X(LCDF, "F", false)       \
-    X(lcdW, "W", false)       \
-    X(CONok, "", false)       \
-    X(CONokN, "", true)       \
-    X(MinText, "40001", true) \
-    X(MaxText, "-40001", true)\
-    X(MinTextU, "*", true)    \
-    X(MaxTextU, "*", true)    \
-    X(USBtxt, "", false)      \
+#define DMM_LCD_ELEMENTS(X)    \
+    X(LcdD0, "3", true)        \
+    X(LcdDa, "9", true)        \
+    X(LcdDb, "9", true)        \
+    X(LcdDc, "9", true)        \
+    X(LcdDd, "9", true)        \
+    X(LcdFH, "-", true)        \
+    X(LcdP0, "", false)        \
+    X(LcdP1, "", false)        \
+    X(LcdP2, "", false)        \
+    X(LcdP3, "", false)        \
+    X(LcdAuto, "AUTO", false)  \
+    X(LCDRS, "RS", false)      \
+    X(LCD232C, "232C", false)  \
+    X(LCDHold, "\"", false)    \
+    X(LCDRec, "!", false)      \
+    X(LCDBATT, "$", false)     \
+    X(LCDBT, "(", false)       \
+    X(LcdAC, "AC", false)      \
+    X(LCDJa, "+", false)       \
+    X(LcdDc1, "DC", false)     \
+    X(LCDTRMST, "T", false)    \
+    X(LCDTRMS, "RMS", false)   \
+    X(LcdACDC, "AC+DC", false) \
+    X(LcdRPM, "RPM", false)    \
+    X(LCDBF, "%", false)       \
+    X(LCDDI, ")", false)       \
+    X(LCDFm, "&", false)       \
+    X(LCDCS, "#", false)       \
+    X(LCDFS, "?", false)       \
+    X(LCDohm, "*", false)      \
+    X(LCDk, "k", false)        \
+    X(LCDM1, "M", false)       \
+    X(LCDHz, "Hz", false)      \
+    X(LCDu, "+", false)        \
+    X(Lcdm, "m", false)        \
+    X(LCDn, "n", false)        \
+    X(LcdV, "V", false)        \
+    X(LCDA, "A", false)        \
+    X(LCDF, "F", false)        \
+    X(lcdW, "W", false)        \
+    X(CONok, "", false)        \
+    X(CONokN, "", true)        \
+    X(MinText, "40001", true)  \
+    X(MaxText, "-40001", true) \
+    X(MinTextU, "*", true)     \
+    X(MaxTextU, "*", true)     \
+    X(USBtxt, "", false)       \
     X(USBtxt1, "", false)
 
 enum class El : uint8_t {
@@ -81,7 +81,7 @@ struct ElementState {
 };
 
 class LcdState {
-public:
+  public:
     LcdState();  // the design state
 
     const std::string& caption(El e) const { return items_[index(e)].caption; }
@@ -96,7 +96,7 @@ public:
     static std::string_view designCaption(El e);
     static bool designVisible(El e);
 
-private:
+  private:
     static size_t index(El e) { return static_cast<size_t>(e); }
     std::array<ElementState, kElementCount> items_;
 };

@@ -1,5 +1,7 @@
 #include "decode/decoders.h"
 
 namespace dmm {
-void LcdDisplayMesko(MeterState& state, DecoderHost&) { MarkLinkAlive(state); }
+void LcdDisplayMesko(MeterState& state, DecoderHost&) {
+    MarkLinkAlive(state);
+}
 }  // namespace dmm

@@ -16,7 +16,8 @@ constexpr ModelRow kModelTable[] = {
 
 std::optional<ModelRow> FindModelRow(std::string_view code) {
     for (const auto& row : kModelTable) {
-        if (row.code == code) return row;
+        if (row.code == code)
+            return row;
     }
     return std::nullopt;
 }
@@ -52,14 +53,17 @@ StartupResult ApplyStartup(MeterState& state, bool ifDralin, std::string_view de
     if (state.Model.ModelCode != "4") {
         const ModelRow row = *FindModelRow(state.Model.ModelCode);
         ApplyModelRow(state, row);
-        if (row.pbarMaximum != 0) result.pbarMaximum = row.pbarMaximum;
+        if (row.pbarMaximum != 0)
+            result.pbarMaximum = row.pbarMaximum;
     }
     result.axisMinimum = -state.Scale.AxisRange;
     result.axisMaximum = state.Scale.AxisRange;
     return result;
 }
 
-std::string SystemDecimalSep() { return QLocale::system().decimalPoint().toStdString(); }
+std::string SystemDecimalSep() {
+    return QLocale::system().decimalPoint().toStdString();
+}
 
 char SystemTimeSep() {
     // The short time format puts the separator right after the hour field.

@@ -15,7 +15,7 @@ namespace dmm {
 // A text that had to be a decimal integer was not one. The message is the one
 // the user sees in the error box.
 class ConversionError : public std::runtime_error {
-public:
+  public:
     explicit ConversionError(const std::string& message) : std::runtime_error(message) {}
 };
 
@@ -36,18 +36,24 @@ inline std::string_view CharAt(std::string_view text, size_t pos) {
 
 // Up to len characters of text from 1-based position pos.
 inline std::string_view Mid(std::string_view text, size_t pos, size_t len) {
-    if (pos < 1 || pos > text.size()) return {};
+    if (pos < 1 || pos > text.size())
+        return {};
     return text.substr(pos - 1, len);
 }
 
 // Upper-case hexadecimal digit of a value 0..15.
-inline char HexDigit(unsigned v) { return "0123456789ABCDEF"[v & 0xF]; }
+inline char HexDigit(unsigned v) {
+    return "0123456789ABCDEF"[v & 0xF];
+}
 
 // Value 0..15 of a hexadecimal digit character, or -1.
 inline int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
     return -1;
 }
 

@@ -26,7 +26,7 @@ inline constexpr CapacityItem kCapacityItems[] = {
 inline constexpr int32_t kStartRecordLimit = 10000;
 
 class ReadingLog {
-public:
+  public:
     using Clock = double (*)();
 
     explicit ReadingLog(ReadingTable& table) : table_(table) {}
@@ -50,7 +50,7 @@ public:
     void setClock(Clock clock) { clock_ = clock; }  // for tests
     ReadingTable& table() { return table_; }
 
-private:
+  private:
     ReadingTable& table_;
     std::string key_;
     char timeSep_ = ':';

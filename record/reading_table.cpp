@@ -6,11 +6,15 @@ namespace dmm {
 
 namespace {
 constexpr std::string_view kFieldNames[kFieldCount] = {"no",   "time", "dc/ac", "value",
-                                                        "unit", "auto", "nval"};
-int TextSlot(Field f) { return int(f) - 1; }  // time .. auto are slots 0..4
+                                                       "unit", "auto", "nval"};
+int TextSlot(Field f) {
+    return int(f) - 1;
+}  // time .. auto are slots 0..4
 }  // namespace
 
-std::string_view FieldName(Field f) { return kFieldNames[size_t(f)]; }
+std::string_view FieldName(Field f) {
+    return kFieldNames[size_t(f)];
+}
 
 std::optional<std::string>& RowData::text(Field f) {
     switch (f) {
@@ -31,7 +35,9 @@ const std::optional<std::string>& RowData::text(Field f) const {
     return const_cast<RowData*>(this)->text(f);
 }
 
-TextPool::TextPool() { clear(); }
+TextPool::TextPool() {
+    clear();
+}
 
 void TextPool::clear() {
     storage_.clear();
@@ -42,7 +48,8 @@ void TextPool::clear() {
 }
 
 uint32_t TextPool::intern(std::string_view text) {
-    if (auto it = ids_.find(text); it != ids_.end()) return it->second;
+    if (auto it = ids_.find(text); it != ids_.end())
+        return it->second;
     storage_.emplace_back(text);
     const auto id = uint32_t(texts_.size());
     texts_.push_back(&storage_.back());
@@ -51,11 +58,13 @@ uint32_t TextPool::intern(std::string_view text) {
 }
 
 size_t TextPool::bytes() const {
-    size_t total = storage_.size() * sizeof(std::string) + texts_.capacity() * sizeof(void*) +
-                   ids_.bucket_count() * sizeof(void*) +
-                   ids_.size() * (sizeof(std::pair<std::string_view, uint32_t>) + 2 * sizeof(void*));
+    size_t total =
+        storage_.size() * sizeof(std::string) + texts_.capacity() * sizeof(void*) +
+        ids_.bucket_count() * sizeof(void*) +
+        ids_.size() * (sizeof(std::pair<std::string_view, uint32_t>) + 2 * sizeof(void*));
     for (const auto& s : storage_) {
-        if (s.capacity() > 15) total += s.capacity() + 1;
+        if (s.capacity() > 15)
+            total += s.capacity() + 1;
     }
     return total;
 }
@@ -71,7 +80,8 @@ ReadingTable::Row& ReadingTable::newRow() {
 
 uint32_t ReadingTable::internCut(int slot, std::string_view text) {
     text = CutToChars(text, kTextFieldSize);
-    if (lastId_[slot] != 0 && text == lastText_[slot]) return lastId_[slot];
+    if (lastId_[slot] != 0 && text == lastText_[slot])
+        return lastId_[slot];
     const uint32_t id = pool_.intern(text);
     lastText_[slot].assign(text);
     lastId_[slot] = id;
@@ -87,7 +97,8 @@ void ReadingTable::appendRecorded(int32_t no, std::string_view time, std::string
     Row& r = newRow();
     r.no = no;
     r.nval = nval;
-    for (int i = 0; i < 5; ++i) r.text[i] = ids[i];
+    for (int i = 0; i < 5; ++i)
+        r.text[i] = ids[i];
     r.nulls = 0;
 }
 
@@ -100,7 +111,8 @@ void ReadingTable::append(const RowData& row) {
     Row& r = newRow();
     r.no = row.no.value_or(0);
     r.nval = row.nval.value_or(0);
-    for (int i = 0; i < 5; ++i) r.text[i] = ids[i];
+    for (int i = 0; i < 5; ++i)
+        r.text[i] = ids[i];
     r.nulls = uint8_t((row.no ? 0 : 1) | (row.nval ? 0 : 2));
 }
 
@@ -117,20 +129,25 @@ void ReadingTable::clear() {
 
 bool ReadingTable::isNull(size_t row, Field f) const {
     const Row& r = at(row);
-    if (f == Field::No) return r.nulls & 1;
-    if (f == Field::Nval) return r.nulls & 2;
+    if (f == Field::No)
+        return r.nulls & 1;
+    if (f == Field::Nval)
+        return r.nulls & 2;
     return r.text[TextSlot(f)] == 0;
 }
 
 std::optional<int32_t> ReadingTable::integer(size_t row, Field f) const {
     const Row& r = at(row);
-    if (f == Field::No) return r.nulls & 1 ? std::nullopt : std::optional<int32_t>(r.no);
-    if (f == Field::Nval) return r.nulls & 2 ? std::nullopt : std::optional<int32_t>(r.nval);
+    if (f == Field::No)
+        return r.nulls & 1 ? std::nullopt : std::optional<int32_t>(r.no);
+    if (f == Field::Nval)
+        return r.nulls & 2 ? std::nullopt : std::optional<int32_t>(r.nval);
     return std::nullopt;
 }
 
 std::string_view ReadingTable::text(size_t row, Field f) const {
-    if (IsIntegerField(f)) return {};
+    if (IsIntegerField(f))
+        return {};
     return pool_.text(at(row).text[TextSlot(f)]);
 }
 
@@ -140,7 +157,8 @@ RowData ReadingTable::row(size_t i) const {
     d.nval = integer(i, Field::Nval);
     for (int s = 0; s < 5; ++s) {
         const Field f = Field(s + 1);
-        if (!isNull(i, f)) d.text(f) = std::string(text(i, f));
+        if (!isNull(i, f))
+            d.text(f) = std::string(text(i, f));
     }
     return d;
 }

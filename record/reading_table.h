@@ -24,7 +24,9 @@ inline constexpr size_t kTextFieldSize = 20;
 
 // The field names, in table order ("no", "time", "dc/ac", ...).
 std::string_view FieldName(Field f);
-inline bool IsIntegerField(Field f) { return f == Field::No || f == Field::Nval; }
+inline bool IsIntegerField(Field f) {
+    return f == Field::No || f == Field::Nval;
+}
 
 // One row as values, for loading, tests and the XML snapshot.
 struct RowData {
@@ -39,7 +41,7 @@ struct RowData {
 
 // Distinct texts, each stored once; id 0 is the null text.
 class TextPool {
-public:
+  public:
     TextPool();
     uint32_t intern(std::string_view text);
     std::string_view text(uint32_t id) const { return *texts_[id]; }
@@ -47,14 +49,14 @@ public:
     size_t bytes() const;  // memory held, estimated
     void clear();
 
-private:
+  private:
     std::deque<std::string> storage_;  // stable addresses for the map's keys
     std::vector<const std::string*> texts_;
     std::unordered_map<std::string_view, uint32_t> ids_;
 };
 
 class ReadingTable {
-public:
+  public:
     ReadingTable() = default;
     ReadingTable(ReadingTable&&) noexcept = default;
     ReadingTable& operator=(ReadingTable&&) noexcept = default;
@@ -74,7 +76,7 @@ public:
 
     bool isNull(size_t row, Field f) const;
     std::optional<int32_t> integer(size_t row, Field f) const;  // no, nval
-    std::string_view text(size_t row, Field f) const;            // text fields; "" when null
+    std::string_view text(size_t row, Field f) const;           // text fields; "" when null
     RowData row(size_t row) const;
 
     // Changes whenever rows are removed or replaced (not on append), so a
@@ -84,7 +86,7 @@ public:
     // Memory held by the rows and the text pool, in bytes.
     size_t bytes() const;
 
-private:
+  private:
     struct Row {
         int32_t no;
         int32_t nval;

@@ -6,7 +6,8 @@
 namespace dmm {
 
 std::array<std::string_view, 3> RecallClock::BoxTextsFor(bool switchedOn) {
-    if (switchedOn) return {"00", "00", "00"};
+    if (switchedOn)
+        return {"00", "00", "00"};
     return {"23", "59", "59"};
 }
 
@@ -23,7 +24,8 @@ void RecallClock::TimeHKeyUp(const std::array<std::string_view, 3>& boxes,
     for (int i = 0; i < 3; ++i) {
         const int32_t v = StrToInt(boxes[size_t(i)]);
         if (v >= kBounds[i]) {
-            if (inputError) inputError(i);
+            if (inputError)
+                inputError(i);
         } else {
             *fields[i] = v;
         }
@@ -36,7 +38,8 @@ namespace {
 // round. Repeated n times in closed form, so that a step of days' worth of
 // seconds costs no more than a step of one. Returns the carries passed on.
 int64_t CarryInto(int64_t& field, int64_t n, int64_t top) {
-    if (n <= 0) return 0;
+    if (n <= 0)
+        return 0;
     int64_t out = 0;
     // A field above its top (typed past the boxes' checks) loses top at each
     // carry that lands on it, until it is below the top.
@@ -47,7 +50,8 @@ int64_t CarryInto(int64_t& field, int64_t n, int64_t top) {
         out += j;
         n -= j;
     }
-    if (n <= 0) return out;
+    if (n <= 0)
+        return out;
     if (field < 0) {
         const int64_t toZero = -field;
         if (n <= toZero) {
@@ -66,7 +70,8 @@ int64_t CarryInto(int64_t& field, int64_t n, int64_t top) {
 }  // namespace
 
 double RecallClock::Advance(bool switchedOn, std::string_view stepText, double now) {
-    if (!switchedOn) return now;
+    if (!switchedOn)
+        return now;
     // An empty step box counts as a step of 0 rather than failing every frame.
     RecallStep = stepText.empty() ? 0 : StrToInt(stepText);
 
@@ -104,8 +109,9 @@ double RecallClock::Advance(bool switchedOn, std::string_view stepText, double n
 double RecallClock::TimeOfDayValue() const {
     if (RecallHour < 0 || RecallHour > 23 || RecallMinute < 0 || RecallMinute > 59 ||
         RecallSecond < 0 || RecallSecond > 59) {
-        throw ConversionError("'" + std::to_string(RecallHour) + ":" + std::to_string(RecallMinute) +
-                              ":" + std::to_string(RecallSecond) + "' is not a valid time");
+        throw ConversionError("'" + std::to_string(RecallHour) + ":" +
+                              std::to_string(RecallMinute) + ":" + std::to_string(RecallSecond) +
+                              "' is not a valid time");
     }
     return TimeOfDay(RecallHour, RecallMinute, RecallSecond);
 }

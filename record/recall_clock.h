@@ -13,7 +13,7 @@
 namespace dmm {
 
 class RecallClock {
-public:
+  public:
     int32_t RecallHour = 0;
     int32_t RecallMinute = 0;
     int32_t RecallSecond = 0;

@@ -14,7 +14,7 @@
 namespace dmm::test {
 
 class RecordingHost : public DecoderHost {
-public:
+  public:
     explicit RecordingHost(MeterState& state) : state(state), log(table) {
         log.setClock([] { return TimeOfDay(12, 34, 56); });
     }
