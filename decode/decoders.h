@@ -13,10 +13,4 @@ void LcdDisplayTarvo(MeterState& state, DecoderHost& host);
 void LcdDisplayMesko(MeterState& state, DecoderHost& host);
 void LcdDisplayDralin(MeterState& state, DecoderHost& host);
 
-// The first step of every decoder: the link is alive.
-void MarkLinkAlive(MeterState& state);
-
-// Sets the MIN/MAX captions and their unit labels from scale tracking.
-void ShowMinMax(MeterState& state);
-
 }  // namespace dmm

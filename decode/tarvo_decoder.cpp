@@ -10,6 +10,7 @@
 #include <array>
 
 #include "chart/limit_rules.h"
+#include "decode/decoder_steps.h"
 #include "decode/decoders.h"
 #include "decode/text_rules.h"
 
@@ -132,19 +133,6 @@ constexpr std::string_view kFunctionNames[16] = {
     "OHM", "Diode", "Frequency", "Temperature", "",    ""};
 
 }  // namespace
-
-void MarkLinkAlive(MeterState& state) {
-    state.Lcd.show(El::CONok);
-    state.Lcd.hide(El::CONokN);
-    state.NoFrameTicks = 0;
-}
-
-void ShowMinMax(MeterState& state) {
-    state.Lcd.setCaption(El::MaxText, state.Scale.MaxString);
-    state.Lcd.setCaption(El::MinText, state.Scale.MinString);
-    state.Lcd.setCaption(El::MaxTextU, state.Reading.UnitText);
-    state.Lcd.setCaption(El::MinTextU, state.Reading.UnitText);
-}
 
 void LcdDisplayTarvo(MeterState& state, DecoderHost& host) {
     LcdState& lcd = state.Lcd;
@@ -356,10 +344,7 @@ void LcdDisplayTarvo(MeterState& state, DecoderHost& host) {
     } else if (dbdc == "@0") {
         position = 1;
     } else {
-        std::string n(d[0]);
-        n += d[1];
-        const int32_t v = StrToInt(n);
-        position = v >= 2 ? v : 1;
+        position = BarFromLeadingDigits(d[0], d[1]);
     }
     host.SetBarPosition(position);
 }

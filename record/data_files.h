@@ -7,7 +7,8 @@
 //   nval not written, every line ending in CR LF.
 // The loader splits a text line at any run of characters of code 1..32; a
 // token starting with a double quote runs to its closing quote ("" inside
-// stands for one quote).
+// stands for one quote). Texts are held as UTF-8: a text line that is not
+// valid UTF-8 (written in a Windows code page) is read as Windows-1252.
 
 #include <QString>
 #include <cstdint>
@@ -62,7 +63,8 @@ using LoadProgress = std::function<bool(int64_t done, int64_t total)>;
 // Reads either form into the table. Text rows are appended after the rows
 // already held; a line that fails ends the load, keeping the rows before it
 // and leaving no part of the failing line behind. A snapshot replaces the
-// table's rows, and only when the whole file has been read.
+// table's rows, and only when the whole file has been read. emptyFirst
+// empties the table before anything is read, whatever the outcome.
 LoadOutcome LoadTableFromFile(const QString& fileName, ReadingTable& table, bool emptyFirst,
                               const LoadProgress& progress = {});
 
@@ -71,5 +73,35 @@ std::vector<std::string> SplitTokens(std::string_view line);
 
 // The text table as bytes (header and rows), as SaveTableToFile writes it.
 std::string TextTableBytes(const ReadingTable& table);
+// Its header line and one row's line, CR LF included, for writers that
+// stream rows as they are recorded.
+std::string_view TextTableHeader();
+void AppendTextRow(std::string& out, const ReadingTable& table, size_t row);
+
+// A text line longer than this fails the load: no reading needs a megabyte,
+// and the reader keeps at most one line besides its read block.
+inline constexpr size_t kMaxTextLineBytes = size_t(1) << 20;
+// The text loader reads the file in blocks of this size.
+inline constexpr size_t kTextReadBlockBytes = size_t(4) << 20;
+
+// The text table loader on its own: appends the rows of the file (the file's
+// first line being the header), reading it in blocks of blockBytes. Every line
+// that is not valid UTF-8 is read as Windows-1252.
+LoadOutcome LoadTextTableFile(const QString& fileName, ReadingTable& table,
+                              const LoadProgress& progress = {},
+                              size_t blockBytes = kTextReadBlockBytes);
+// The same over bytes already in memory.
+LoadOutcome LoadTextTableBytes(std::string_view bytes, ReadingTable& table,
+                               const LoadProgress& progress = {});
+
+// The snapshot loader on its own: replaces the table's rows once the whole
+// snapshot has been read; on any failure the table is left as it was.
+LoadOutcome LoadXmlSnapshot(const QString& fileName, ReadingTable& table,
+                            const LoadProgress& progress = {});
+// The same over bytes already in memory.
+LoadOutcome LoadXmlSnapshotBytes(std::string_view bytes, ReadingTable& table,
+                                 const LoadProgress& progress = {});
+// The snapshot as bytes, as SaveXmlSnapshot writes it.
+std::string XmlSnapshotBytes(const ReadingTable& table);
 
 }  // namespace dmm

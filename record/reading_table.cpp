@@ -1,5 +1,7 @@
 #include "record/reading_table.h"
 
+#include <algorithm>
+
 #include "decode/text_rules.h"
 
 namespace dmm {
@@ -71,7 +73,9 @@ size_t TextPool::bytes() const {
 
 ReadingTable::Row& ReadingTable::newRow() {
     if (size_ == chunks_.size() * kChunkRows) {
-        chunks_.push_back(std::make_unique<Row[]>(kChunkRows));
+        // Not zeroed: every row is written in full before it is read, and a
+        // chunk's pages only become resident as rows fill them.
+        chunks_.push_back(std::make_unique_for_overwrite<Row[]>(kChunkRows));
     }
     Row& r = chunks_[size_ / kChunkRows][size_ % kChunkRows];
     ++size_;
@@ -125,6 +129,13 @@ void ReadingTable::clear() {
         lastId_[i] = 0;
     }
     ++generation_;
+}
+
+void ReadingTable::replaceWith(ReadingTable&& other) {
+    const uint64_t next = std::max(generation_, other.generation_) + 1;
+    *this = std::move(other);
+    generation_ = next;
+    other.clear();
 }
 
 bool ReadingTable::isNull(size_t row, Field f) const {

@@ -73,6 +73,8 @@ class ReadingTable {
     void append(const RowData& row);
     // Empties the table.
     void clear();
+    // Takes over the rows of another table (a loaded snapshot).
+    void replaceWith(ReadingTable&& other);
 
     bool isNull(size_t row, Field f) const;
     std::optional<int32_t> integer(size_t row, Field f) const;  // no, nval

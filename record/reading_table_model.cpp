@@ -5,12 +5,14 @@
 namespace dmm {
 namespace {
 
-int ClampRows(size_t n) { return n > size_t(INT_MAX) ? INT_MAX : int(n); }
+int ClampRows(size_t n) {
+    return n > size_t(INT_MAX) ? INT_MAX : int(n);
+}
 
 constexpr const char* kTitles[] = {"no.", "time", "Function", "value", "unit", "Judge", "nval"};
-constexpr Qt::Alignment kAlignments[] = {
-    Qt::AlignRight, Qt::AlignHCenter, Qt::AlignHCenter, Qt::AlignRight,
-    Qt::AlignRight, Qt::AlignHCenter, Qt::AlignRight};
+constexpr Qt::Alignment kAlignments[] = {Qt::AlignRight, Qt::AlignHCenter, Qt::AlignHCenter,
+                                         Qt::AlignRight, Qt::AlignRight,   Qt::AlignHCenter,
+                                         Qt::AlignRight};
 
 }  // namespace
 
@@ -36,14 +38,16 @@ QVariant ReadingTableModel::data(const QModelIndex& index, int role) const {
     if (role == Qt::TextAlignmentRole) {
         return QVariant::fromValue(kAlignments[column] | Qt::AlignVCenter);
     }
-    if (role != Qt::DisplayRole && role != Qt::EditRole) return {};
+    if (role != Qt::DisplayRole && role != Qt::EditRole)
+        return {};
     const auto row = size_t(index.row());
     const auto field = Field(column);
     if (IsIntegerField(field)) {
         const auto v = table_.integer(row, field);
         return v ? QVariant(*v) : QVariant();
     }
-    if (table_.isNull(row, field)) return {};
+    if (table_.isNull(row, field))
+        return {};
     const std::string_view text = table_.text(row, field);
     return QString::fromUtf8(text.data(), qsizetype(text.size()));
 }
@@ -52,8 +56,10 @@ QVariant ReadingTableModel::headerData(int section, Qt::Orientation orientation,
     if (orientation != Qt::Horizontal || section < 0 || section >= ColumnCount) {
         return QAbstractTableModel::headerData(section, orientation, role);
     }
-    if (role == Qt::DisplayRole) return QString::fromLatin1(kTitles[section]);
-    if (role == Qt::TextAlignmentRole) return QVariant::fromValue(kAlignments[section] | Qt::AlignVCenter);
+    if (role == Qt::DisplayRole)
+        return QString::fromLatin1(kTitles[section]);
+    if (role == Qt::TextAlignmentRole)
+        return QVariant::fromValue(kAlignments[section] | Qt::AlignVCenter);
     return {};
 }
 
@@ -66,7 +72,8 @@ bool ReadingTableModel::sync() {
         endResetModel();
         return true;
     }
-    if (now == shown_) return false;
+    if (now == shown_)
+        return false;
     beginInsertRows({}, shown_, now - 1);
     shown_ = now;
     endInsertRows();

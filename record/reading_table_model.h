@@ -13,7 +13,7 @@ namespace dmm {
 
 class ReadingTableModel : public QAbstractTableModel {
     Q_OBJECT
-public:
+  public:
     // The columns, in table order; the grid hides Nval.
     enum Columns { No, Time, DcAc, Value, Unit, Auto, Nval, ColumnCount };
 
@@ -29,7 +29,7 @@ public:
     // the model was reset.
     bool sync();
 
-private:
+  private:
     const ReadingTable& table_;
     int shown_ = 0;  // rows the view knows of
     uint64_t generation_ = 0;

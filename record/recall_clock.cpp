@@ -1,5 +1,7 @@
 #include "record/recall_clock.h"
 
+#include <algorithm>
+
 #include "decode/date_time.h"
 #include "decode/text_rules.h"
 

@@ -1,0 +1,429 @@
+// dmmlog: the headless logger. Reads meter bytes from a file, standard input
+// or a serial device, decodes them with the program's own frame assembly and
+// decoders, records them with its reading log and writes every recorded row
+// as soon as it is recorded (text table or JSON lines).
+
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QString>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <string>
+
+#include "chart/limit_rules.h"
+#include "decode/date_time.h"
+#include "decode/decoder_host.h"
+#include "decode/frame_assembly.h"
+#include "decode/model_config.h"
+#include "decode/text_rules.h"
+#include "record/data_files.h"
+#include "record/reading_log.h"
+#include "record/recall_clock.h"
+
+namespace {
+
+using namespace dmm;
+
+constexpr const char* kUsage =
+    "usage: dmmlog [--family tarvo|mesko|dralin] [--format tsv|json] [--serial DEVICE]\n"
+    "              [--interval SECONDS] [--no-repeat] [--capacity N] [--high X] [--low Y]\n"
+    "              [--recall HH:MM:SS[/STEP]] [--count N] [--out FILE] [FILE|-]\n"
+    "       dmmlog --convert IN OUT\n";
+
+struct UsageError {
+    std::string message;
+};
+
+struct Options {
+    Family family = Family::Tarvo;
+    bool json = false;
+    std::string serial;
+    int intervalSeconds = 0;  // 0: every frame
+    bool repeat = true;
+    int32_t capacity = kCapacityItems[5].limit;  // limitless
+    std::string high{kStartHighLimit};
+    std::string low{kStartLowLimit};
+    bool recall = false;
+    std::string recallStart[3];
+    std::string recallStep = "1";
+    long long count = -1;  // rows to record before stopping; -1: no limit
+    std::string out;
+    std::string input = "-";
+    bool convert = false;
+    std::string convertIn, convertOut;
+};
+
+int32_t WholeNumber(const std::string& text, const char* option, int32_t minimum) {
+    const auto v = TryStrToInt(text);
+    if (!v || *v < minimum)
+        throw UsageError{std::string(option) + " needs a whole number, not '" + text + "'"};
+    return *v;
+}
+
+void ParseRecall(const std::string& text, Options& o) {
+    std::string clock = text, step = "1";
+    if (const auto slash = text.find('/'); slash != std::string::npos) {
+        clock = text.substr(0, slash);
+        step = text.substr(slash + 1);
+    }
+    size_t a = clock.find(':'), b = a == std::string::npos ? a : clock.find(':', a + 1);
+    if (b == std::string::npos)
+        throw UsageError{"--recall needs HH:MM:SS[/STEP]"};
+    o.recallStart[0] = clock.substr(0, a);
+    o.recallStart[1] = clock.substr(a + 1, b - a - 1);
+    o.recallStart[2] = clock.substr(b + 1);
+    const int32_t bounds[3] = {24, 60, 60};
+    for (int i = 0; i < 3; ++i) {
+        const auto v = TryStrToInt(o.recallStart[i]);
+        if (!v || *v < 0 || *v >= bounds[i])
+            throw UsageError{"--recall: '" + clock + "' is not a time of day"};
+    }
+    WholeNumber(step, "--recall STEP", 0);
+    o.recallStep = step;
+    o.recall = true;
+}
+
+Options ParseOptions(int argc, char** argv) {
+    Options o;
+    bool inputSeen = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&]() -> std::string {
+            if (i + 1 >= argc)
+                throw UsageError{arg + " needs a value"};
+            return argv[++i];
+        };
+        if (arg == "--family") {
+            const std::string f = value();
+            if (f == "tarvo")
+                o.family = Family::Tarvo;
+            else if (f == "mesko")
+                o.family = Family::Mesko;
+            else if (f == "dralin")
+                o.family = Family::Dralin;
+            else
+                throw UsageError{"unknown family '" + f + "'"};
+        } else if (arg == "--format") {
+            const std::string f = value();
+            if (f != "tsv" && f != "json")
+                throw UsageError{"unknown format '" + f + "'"};
+            o.json = f == "json";
+        } else if (arg == "--serial") {
+            o.serial = value();
+        } else if (arg == "--interval") {
+            o.intervalSeconds = WholeNumber(value(), "--interval", 1);
+        } else if (arg == "--no-repeat") {
+            o.repeat = false;
+        } else if (arg == "--capacity") {
+            const std::string c = value();
+            o.capacity =
+                c == "limitless" ? kCapacityItems[5].limit : WholeNumber(c, "--capacity", 0);
+        } else if (arg == "--high") {
+            o.high = value();
+        } else if (arg == "--low") {
+            o.low = value();
+        } else if (arg == "--recall") {
+            ParseRecall(value(), o);
+        } else if (arg == "--count") {
+            o.count = WholeNumber(value(), "--count", 0);
+        } else if (arg == "--out") {
+            o.out = value();
+        } else if (arg == "--convert") {
+            o.convert = true;
+            o.convertIn = value();
+            o.convertOut = value();
+        } else if (arg == "-h" || arg == "--help") {
+            std::fputs(kUsage, stdout);
+            std::exit(0);
+        } else if (arg.size() > 1 && arg[0] == '-' && arg != "-") {
+            throw UsageError{"unknown option " + arg};
+        } else {
+            if (inputSeen)
+                throw UsageError{"only one input may be given"};
+            o.input = arg;
+            inputSeen = true;
+        }
+    }
+    if (!o.serial.empty() && inputSeen)
+        throw UsageError{"give either --serial or an input file"};
+    return o;
+}
+
+volatile std::sig_atomic_t gStop = 0;
+void OnSignal(int) {
+    gStop = 1;
+}
+
+std::string JsonString(std::string_view s) {
+    std::string out = "\"";
+    for (char ch : s) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += ch;
+        } else if (c < 0x20) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", c);
+            out += buf;
+        } else {
+            out += ch;
+        }
+    }
+    return out + "\"";
+}
+
+// The logger's stand-in for the window: the options are its widgets.
+class LoggerHost : public DecoderHost {
+  public:
+    LoggerHost(const Options& o, MeterState& state, FILE* out)
+        : options_(o), state_(state), log_(table_), out_(out) {
+        log_.RecordLimit = o.capacity;
+        log_.setTimeSeparator(SystemTimeSep());
+        if (o.recall)
+            clock_.Load(o.recallStart[0], o.recallStart[1], o.recallStart[2]);
+    }
+
+    bool BtFillChecked() override { return false; }
+    bool RecordSIChecked() override { return options_.intervalSeconds > 0; }
+    bool IFDralinChecked() override { return true; }
+    std::string T1HIText() override { return options_.high; }
+    std::string T1LOText() override { return options_.low; }
+    void SetValueAxis(double, double) override {}
+    void ShowSeries(int) override {}
+    void SetMeasuredValue(const std::string&) override {}
+    void ShowVerdict(Verdict) override {}
+    double AdvanceRecallClock() override {
+        return clock_.Advance(options_.recall, options_.recallStep, NowDateTime());
+    }
+    void INDataToTable(int) override {
+        if (options_.count >= 0 && rows_ >= options_.count)
+            return;  // done; the rest is ignored
+        if (!log_.INDataToTable(state_.Reading, options_.repeat, options_.recall))
+            return;
+        writeRow(table_.size() - 1);
+        ++rows_;
+    }
+    void SetBarPosition(int) override {}
+    void Beep() override {}
+
+    void writeHeader() {
+        if (!options_.json)
+            appendText(TextTableHeader());
+    }
+    bool flush() {
+        if (!pending_.empty()) {
+            if (std::fwrite(pending_.data(), 1, pending_.size(), out_) != pending_.size())
+                return false;
+            pending_.clear();
+        }
+        return std::fflush(out_) == 0;
+    }
+    long long rows() const { return rows_; }
+    const ReadingTable& table() const { return table_; }
+
+  private:
+    void appendText(std::string_view s) { pending_ += s; }
+    void writeRow(size_t i) {
+        if (!options_.json) {
+            AppendTextRow(pending_, table_, i);
+            return;
+        }
+        const CurrentReading& r = state_.Reading;
+        char count[64];
+        std::snprintf(count, sizeof count, "%.15g", r.ReadingValue);
+        pending_ += "{\"no\":" + std::to_string(*table_.integer(i, Field::No));
+        pending_ += ",\"time\":" + JsonString(table_.text(i, Field::Time));
+        pending_ += ",\"function\":" + JsonString(r.FunctionText);
+        pending_ += ",\"value\":" + JsonString(r.ValueText);
+        pending_ += ",\"unit\":" + JsonString(r.UnitText);
+        pending_ += ",\"auto\":" + JsonString(r.AutoText);
+        pending_ += ",\"judge\":" + JsonString(r.JudgeText);
+        pending_ += ",\"count\":" + std::string(count) + "}\n";
+    }
+
+    const Options& options_;
+    MeterState& state_;
+    ReadingTable table_;
+    ReadingLog log_;
+    RecallClock clock_;
+    FILE* out_;
+    std::string pending_;
+    long long rows_ = 0;
+};
+
+long long MonotonicMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return ts.tv_sec * 1000LL + ts.tv_nsec / 1000000;
+}
+
+int OpenSerial(const std::string& device) {
+    const int fd = ::open(device.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    termios tio{};
+    if (tcgetattr(fd, &tio) == 0) {
+        cfmakeraw(&tio);
+        cfsetispeed(&tio, B2400);
+        cfsetospeed(&tio, B2400);
+        tio.c_cflag |= CLOCAL | CREAD;
+        tio.c_cflag &= ~(PARENB | CSTOPB | CRTSCTS);
+        tio.c_cflag = (tio.c_cflag & ~CSIZE) | CS8;
+        tcsetattr(fd, TCSANOW, &tio);  // a pseudo-terminal ignores the speed; that is fine
+    }
+    return fd;
+}
+
+int Convert(const Options& o) {
+    ReadingTable table;
+    const auto loaded = LoadTableFromFile(QString::fromStdString(o.convertIn), table, false);
+    if (!loaded.ok) {
+        std::fprintf(stderr, "dmmlog: %s %s (%s)\n", loaded.message.c_str(), o.convertIn.c_str(),
+                     loaded.detail.c_str());
+        return 1;
+    }
+    const auto saved = SaveDataFile(table, QString::fromStdString(o.convertOut));
+    if (!saved.ok) {
+        std::fprintf(stderr, "dmmlog: %s\n", saved.message.c_str());
+        return 1;
+    }
+    return 0;
+}
+
+int Run(const Options& o) {
+    int fd = 0;
+    const bool fromSerial = !o.serial.empty();
+    if (fromSerial) {
+        fd = OpenSerial(o.serial);
+        if (fd < 0) {
+            std::fprintf(stderr, "dmmlog: cannot open %s: %s\n", o.serial.c_str(),
+                         std::strerror(errno));
+            return 1;
+        }
+    } else if (o.input != "-") {
+        fd = ::open(o.input.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            std::fprintf(stderr, "dmmlog: cannot open %s: %s\n", o.input.c_str(),
+                         std::strerror(errno));
+            return 1;
+        }
+    }
+
+    MeterState state;
+    ApplyStartup(state, true, SystemDecimalSep(), NowDateTime());
+    LoggerHost host(o, state, stdout);
+    FrameReceiver receiver(state, host);
+    host.writeHeader();
+    if (!host.flush())
+        return 1;
+
+    const long long intervalMs = o.intervalSeconds * 1000LL;
+    long long nextTick = intervalMs > 0 ? MonotonicMs() + intervalMs : 0;
+    uint8_t buf[4096];
+    int status = 0;
+    auto reachedCount = [&] { return o.count >= 0 && host.rows() >= o.count; };
+
+    while (!gStop && !reachedCount()) {
+        int timeout = -1;
+        if (intervalMs > 0) {
+            const long long now = MonotonicMs();
+            if (now >= nextTick) {
+                host.INDataToTable(0);  // the sampling timer's tick
+                nextTick += intervalMs;
+                if (!host.flush()) {
+                    status = 1;
+                    break;
+                }
+                continue;
+            }
+            timeout = int(nextTick - now);
+        }
+        pollfd p{fd, POLLIN, 0};
+        const int ready = ::poll(&p, 1, timeout);
+        if (ready < 0) {
+            if (errno == EINTR)
+                continue;
+            status = 1;
+            break;
+        }
+        if (ready == 0)
+            continue;
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n == 0) {
+            if (fromSerial) {
+                // The other end of a pseudo-terminal went away; wait for it.
+                ::usleep(50000);
+                continue;
+            }
+            break;
+        }
+        if (n < 0) {
+            if (errno == EINTR || errno == EAGAIN)
+                continue;
+            if (fromSerial && errno == EIO) {
+                ::usleep(50000);
+                continue;
+            }
+            std::fprintf(stderr, "dmmlog: read error: %s\n", std::strerror(errno));
+            status = 1;
+            break;
+        }
+        // A decoding error is reported and the bytes after the failed frame
+        // are decoded as usual.
+        size_t done = 0;
+        while (done < size_t(n)) {
+            try {
+                receiver.feed(o.family, buf + done, int32_t(size_t(n) - done));
+                done = size_t(n);
+            } catch (const ConversionError& e) {
+                std::fprintf(stderr, "%s\n", e.what());
+                done += receiver.consumed();
+            }
+            if (reachedCount())
+                break;
+        }
+        if (!host.flush()) {
+            status = 1;
+            break;
+        }
+    }
+    if (fd != 0)
+        ::close(fd);
+    if (status == 0 && !host.flush())
+        status = 1;
+
+    if (!o.out.empty()) {
+        const auto saved = SaveDataFile(host.table(), QString::fromStdString(o.out));
+        if (!saved.ok) {
+            std::fprintf(stderr, "dmmlog: %s\n", saved.message.c_str());
+            status = 1;
+        }
+    }
+    return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);  // locale and file services
+    Options options;
+    try {
+        options = ParseOptions(argc, argv);
+    } catch (const UsageError& e) {
+        std::fprintf(stderr, "dmmlog: %s (dmmlog --help for usage)\n", e.message.c_str());
+        return 2;
+    }
+    std::signal(SIGINT, OnSignal);
+    std::signal(SIGTERM, OnSignal);
+    std::signal(SIGPIPE, SIG_IGN);
+    if (options.convert)
+        return Convert(options);
+    return Run(options);
+}

@@ -1,0 +1,482 @@
+// metersim: a simulated meter. Sends the frames of one meter family at the
+// meter's pace (or as fast as the reader takes them) to standard output, a
+// file, or a new pseudo-terminal that the program can open as its serial port.
+//
+// Exit status: 0 when done, stopped by a signal or the reader went away;
+// 1 on an I/O error; 2 on bad usage.
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tools/metersim/frame_generator.h"
+
+namespace {
+
+using dmm::metersim::Family;
+using dmm::metersim::FrameGenerator;
+
+constexpr int kExitOk = 0;
+constexpr int kExitIo = 1;
+constexpr int kExitUsage = 2;
+
+constexpr char kUsage[] =
+    "usage: metersim [--family tarvo|mesko|dralin] [--rate HZ] [--count N] [--seed S]\n"
+    "                [--flood] [--out FILE|-] [--pty [--link PATH]]\n"
+    "\n"
+    "  --family F   meter family to simulate (default tarvo)\n"
+    "  --rate HZ    frames per second (default 2, the meter's own pace)\n"
+    "  --count N    stop after N frames (default: run until stopped)\n"
+    "  --seed S     seed of the simulated readings; the same seed gives the same bytes\n"
+    "  --flood      send as fast as the reader takes them\n"
+    "  --out FILE   write to FILE, or to standard output for - (default)\n"
+    "  --pty        create a pseudo-terminal, print its path, write the frames to it\n"
+    "  --link PATH  with --pty: also make PATH a symbolic link to the terminal\n";
+
+constexpr size_t kFloodBatch = 4096;  // bytes per write when flooding
+constexpr int kRetryMs = 100;         // pause before retrying a terminal nobody reads
+
+static_assert(std::atomic<bool>::is_always_lock_free);
+std::atomic<bool> gStop{false};
+
+void OnStopSignal(int) {
+    gStop.store(true);
+}
+
+class UsageError : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+struct Options {
+    bool help = false;
+    Family family = Family::Tarvo;
+    double rate = 2;
+    std::optional<uint64_t> count;
+    std::optional<uint32_t> seed;
+    bool flood = false;
+    std::string out = "-";
+    bool outGiven = false;
+    bool pty = false;
+    std::string link;
+};
+
+template <typename T>
+T ParseInteger(std::string_view option, std::string_view text) {
+    T value{};
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || end != text.data() + text.size() || text.empty()) {
+        throw UsageError(std::string(option) + " needs a whole number, not '" + std::string(text) +
+                         "'");
+    }
+    return value;
+}
+
+double ParseRate(std::string_view text) {
+    double value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || end != text.data() + text.size() || text.empty() ||
+        !std::isfinite(value) || value <= 0 || value > 1e6) {
+        throw UsageError("--rate needs a number of frames per second above 0, not '" +
+                         std::string(text) + "'");
+    }
+    return value;
+}
+
+Options ParseOptions(int argc, char** argv) {
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        std::string_view arg = argv[i];
+        std::string_view name = arg;
+        std::optional<std::string_view> inlineValue;
+        if (arg.starts_with("--")) {
+            if (const size_t eq = arg.find('='); eq != std::string_view::npos) {
+                name = arg.substr(0, eq);
+                inlineValue = arg.substr(eq + 1);
+            }
+        }
+        auto value = [&]() -> std::string_view {
+            if (inlineValue)
+                return *inlineValue;
+            if (i + 1 >= argc)
+                throw UsageError(std::string(name) + " needs a value");
+            return argv[++i];
+        };
+        auto flag = [&] {
+            if (inlineValue)
+                throw UsageError(std::string(name) + " takes no value");
+        };
+
+        if (name == "-h" || name == "--help") {
+            flag();
+            options.help = true;
+        } else if (name == "--family") {
+            const std::string_view text = value();
+            const auto family = dmm::metersim::FamilyFromName(text);
+            if (!family) {
+                throw UsageError("unknown family '" + std::string(text) +
+                                 "' (tarvo, mesko or dralin)");
+            }
+            options.family = *family;
+        } else if (name == "--rate") {
+            options.rate = ParseRate(value());
+        } else if (name == "--count") {
+            options.count = ParseInteger<uint64_t>(name, value());
+        } else if (name == "--seed") {
+            options.seed = ParseInteger<uint32_t>(name, value());
+        } else if (name == "--flood") {
+            flag();
+            options.flood = true;
+        } else if (name == "--out") {
+            options.out = std::string(value());
+            if (options.out.empty())
+                throw UsageError("--out needs a file name or -");
+            options.outGiven = true;
+        } else if (name == "--pty") {
+            flag();
+            options.pty = true;
+        } else if (name == "--link") {
+            options.link = std::string(value());
+            if (options.link.empty())
+                throw UsageError("--link needs a path");
+        } else {
+            throw UsageError("unknown option '" + std::string(arg) + "' (see --help)");
+        }
+    }
+    if (options.pty && options.outGiven)
+        throw UsageError("--pty and --out exclude each other");
+    if (!options.link.empty() && !options.pty)
+        throw UsageError("--link goes with --pty");
+    return options;
+}
+
+void Complain(const std::string& message) {
+    std::fprintf(stderr, "metersim: %s\n", message.c_str());
+}
+
+std::string SystemError(const std::string& what, int error) {
+    return what + ": " + std::strerror(error);
+}
+
+void InstallSignalHandlers() {
+    // A reader that goes away shows up as EPIPE from write, not as a signal.
+    struct sigaction ignore = {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    ::sigaction(SIGPIPE, &ignore, nullptr);
+    // No SA_RESTART: a write or sleep in progress returns, and the loop sees
+    // the stop request at once.
+    struct sigaction stop = {};
+    stop.sa_handler = OnStopSignal;
+    sigemptyset(&stop.sa_mask);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP})
+        ::sigaction(sig, &stop, nullptr);
+}
+
+void SleepMs(int ms) {
+    timespec pause = {ms / 1000, long(ms % 1000) * 1000000L};
+    nanosleep(&pause, nullptr);  // a signal may cut it short; the caller checks gStop
+}
+
+enum class WriteResult { Ok, Dropped, ReaderGone, Stopped, Failed };
+
+// A pipe or a file: everything goes out, however long the reader takes.
+WriteResult WriteStream(int fd, const std::vector<uint8_t>& bytes) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+        // A signal cuts a blocked write short, with or without part of it
+        // written; either way a stop request ends it here.
+        if (gStop.load())
+            return WriteResult::Stopped;
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n > 0) {
+            done += size_t(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno == EPIPE)
+            return WriteResult::ReaderGone;
+        return WriteResult::Failed;
+    }
+    return WriteResult::Ok;
+}
+
+// The master side of the pseudo-terminal (non-blocking). A meter does not wait
+// for its listener: at its own pace, a frame that finds nobody to take it is
+// dropped, as on a serial line with nothing plugged in. When flooding we wait
+// for room instead, so that a slow reader still gets every frame. A frame that
+// has started always goes out whole.
+WriteResult WritePty(int fd, const std::vector<uint8_t>& bytes, bool waitForRoom) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+        if (gStop.load())
+            return WriteResult::Stopped;
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n > 0) {
+            done += size_t(n);
+            continue;
+        }
+        const int error = n < 0 ? errno : EAGAIN;
+        if (error == EINTR)
+            continue;
+        if (error == EAGAIN || error == EWOULDBLOCK) {
+            // The terminal's buffer is full: nobody is reading.
+            if (done == 0 && !waitForRoom)
+                return WriteResult::Dropped;
+            pollfd p = {fd, POLLOUT, 0};
+            const int ready = ::poll(&p, 1, kRetryMs);
+            if (ready > 0 && !(p.revents & POLLOUT))
+                SleepMs(kRetryMs);  // hung up: no spin
+            continue;
+        }
+        if (error == EIO) {
+            // Some systems refuse writes while nobody has the terminal open.
+            if (!waitForRoom)
+                return WriteResult::Dropped;
+            SleepMs(kRetryMs);
+            continue;
+        }
+        errno = error;
+        return WriteResult::Failed;
+    }
+    return WriteResult::Ok;
+}
+
+// Whatever the reader sends or echoes back is of no interest, but left unread
+// it would fill the terminal's buffer.
+void DrainPty(int fd) {
+    uint8_t sink[512];
+    for (int i = 0; i < 16; ++i) {
+        if (::read(fd, sink, sizeof sink) <= 0)
+            return;
+    }
+}
+
+struct Pty {
+    int fd = -1;
+    std::string slavePath;
+};
+
+Pty OpenPty() {
+    Pty pty;
+    const int fd = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        throw std::runtime_error(SystemError("cannot create a pseudo-terminal", errno));
+    auto fail = [fd](const char* what) {
+        const int error = errno;
+        ::close(fd);
+        throw std::runtime_error(SystemError(what, error));
+    };
+    if (::grantpt(fd) != 0)
+        fail("grantpt");
+    if (::unlockpt(fd) != 0)
+        fail("unlockpt");
+    const char* name = ::ptsname(fd);
+    if (name == nullptr)
+        fail("ptsname");
+    pty.slavePath = name;
+
+    // Raw, so that the terminal passes every byte as it is (no CR to LF, no
+    // line editing, no echo) until the reader sets its own mode; 2400 baud
+    // like the meter's line, for readers that ask.
+    termios mode = {};
+    if (::tcgetattr(fd, &mode) != 0)
+        fail("tcgetattr");
+    ::cfmakeraw(&mode);
+    ::cfsetispeed(&mode, B2400);
+    ::cfsetospeed(&mode, B2400);
+    if (::tcsetattr(fd, TCSANOW, &mode) != 0)
+        fail("tcsetattr");
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0)
+        fail("fcntl");
+    pty.fd = fd;
+    return pty;
+}
+
+// The symbolic link to the terminal, removed again when we leave, provided it
+// still points to our terminal.
+class PtyLink {
+  public:
+    PtyLink() = default;
+    PtyLink(const PtyLink&) = delete;
+    PtyLink& operator=(const PtyLink&) = delete;
+    ~PtyLink() { remove(); }
+
+    void create(const std::string& path, const std::string& target) {
+        struct stat st = {};
+        if (::lstat(path.c_str(), &st) == 0) {
+            if (!S_ISLNK(st.st_mode)) {
+                throw std::runtime_error(path + " exists and is not a symbolic link");
+            }
+            if (::unlink(path.c_str()) != 0) {
+                throw std::runtime_error(SystemError("cannot replace " + path, errno));
+            }
+        }
+        if (::symlink(target.c_str(), path.c_str()) != 0) {
+            throw std::runtime_error(SystemError("cannot create " + path, errno));
+        }
+        path_ = path;
+        target_ = target;
+    }
+
+    void remove() {
+        if (path_.empty())
+            return;
+        char buffer[4096];
+        const ssize_t n = ::readlink(path_.c_str(), buffer, sizeof buffer);
+        if (n >= 0 && std::string_view(buffer, size_t(n)) == target_)
+            ::unlink(path_.c_str());
+        path_.clear();
+    }
+
+  private:
+    std::string path_;
+    std::string target_;
+};
+
+void AddNs(timespec& t, int64_t ns) {
+    const int64_t total = int64_t(t.tv_nsec) + ns;
+    t.tv_sec += time_t(total / 1000000000);
+    t.tv_nsec = long(total % 1000000000);
+}
+
+bool Before(const timespec& a, const timespec& b) {
+    return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
+}
+
+// Waits until the deadline of the next frame. Deadlines follow a fixed grid so
+// that the pace does not drift; after a long stall (a blocked reader) the
+// grid restarts rather than bursting to catch up.
+void WaitForNextFrame(timespec& deadline, int64_t periodNs) {
+    AddNs(deadline, periodNs);
+    timespec now = {};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    timespec late = deadline;
+    AddNs(late, periodNs);
+    if (Before(late, now))
+        deadline = now;
+    while (!gStop.load() &&
+           clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
+    }
+}
+
+int Run(const Options& options, int fd, bool pty) {
+    const uint32_t seed = options.seed ? *options.seed : std::random_device{}();
+    FrameGenerator generator(options.family, seed);
+    std::vector<uint8_t> bytes = generator.preamble();
+    const int64_t periodNs = std::max<int64_t>(1, std::llround(1e9 / options.rate));
+    timespec deadline = {};
+    clock_gettime(CLOCK_MONOTONIC, &deadline);
+
+    uint64_t sent = 0;
+    auto more = [&] { return !options.count || sent < *options.count; };
+    while (more() && !gStop.load()) {
+        if (options.flood) {
+            while (bytes.size() < kFloodBatch && more()) {
+                generator.next(bytes);
+                ++sent;
+            }
+        } else {
+            generator.next(bytes);
+            ++sent;
+        }
+
+        if (pty)
+            DrainPty(fd);
+        const WriteResult result =
+            pty ? WritePty(fd, bytes, options.flood) : WriteStream(fd, bytes);
+        bytes.clear();
+        switch (result) {
+            case WriteResult::Ok:
+            case WriteResult::Dropped:
+                break;
+            case WriteResult::ReaderGone:
+            case WriteResult::Stopped:
+                return kExitOk;
+            case WriteResult::Failed:
+                Complain(SystemError(
+                    pty ? "cannot write to the terminal" : "cannot write to " + options.out,
+                    errno));
+                return kExitIo;
+        }
+        if (!options.flood && more())
+            WaitForNextFrame(deadline, periodNs);
+    }
+    return kExitOk;
+}
+
+int RunPty(const Options& options) {
+    Pty pty;
+    PtyLink link;
+    try {
+        pty = OpenPty();
+        if (!options.link.empty())
+            link.create(options.link, pty.slavePath);
+    } catch (const std::exception& e) {
+        if (pty.fd >= 0)
+            ::close(pty.fd);
+        Complain(e.what());
+        return kExitIo;
+    }
+    std::printf("%s\n", pty.slavePath.c_str());
+    std::fflush(stdout);
+    const int status = Run(options, pty.fd, true);
+    ::close(pty.fd);
+    return status;
+}
+
+int RunStream(const Options& options) {
+    int fd = STDOUT_FILENO;
+    if (options.out != "-") {
+        fd = ::open(options.out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        if (fd < 0) {
+            Complain(SystemError("cannot open " + options.out, errno));
+            return kExitIo;
+        }
+    }
+    int status = Run(options, fd, false);
+    if (fd != STDOUT_FILENO && ::close(fd) != 0 && status == kExitOk) {
+        Complain(SystemError("cannot write to " + options.out, errno));
+        status = kExitIo;
+    }
+    return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    try {
+        options = ParseOptions(argc, argv);
+    } catch (const UsageError& e) {
+        Complain(e.what());
+        return kExitUsage;
+    }
+    if (options.help) {
+        std::fputs(kUsage, stdout);
+        return kExitOk;
+    }
+    InstallSignalHandlers();
+    return options.pty ? RunPty(options) : RunStream(options);
+}
