@@ -48,7 +48,4 @@ KeyAction LimitKeyPress(char32_t key, std::string_view boxText, std::string_view
 std::string LimitDelayedCheck(std::string_view boxText, std::string& lastGood,
                               std::string_view decimalSep);
 
-// First code point of a UTF-8 text, or 0 when empty.
-char32_t FirstCodePoint(std::string_view text);
-
 }  // namespace dmm

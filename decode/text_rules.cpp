@@ -129,4 +129,46 @@ std::string_view CutToChars(std::string_view text, size_t n) {
     return text;
 }
 
+void AppendUtf8(std::string& out, char32_t cp) {
+    if (cp < 0x80) {
+        out += char(cp);
+    } else if (cp < 0x800) {
+        out += char(0xC0 | (cp >> 6));
+        out += char(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += char(0xE0 | (cp >> 12));
+        out += char(0x80 | ((cp >> 6) & 0x3F));
+        out += char(0x80 | (cp & 0x3F));
+    } else {
+        out += char(0xF0 | (cp >> 18));
+        out += char(0x80 | ((cp >> 12) & 0x3F));
+        out += char(0x80 | ((cp >> 6) & 0x3F));
+        out += char(0x80 | (cp & 0x3F));
+    }
+}
+
+char32_t FirstCodePoint(std::string_view text) {
+    if (text.empty())
+        return 0;
+    const auto c0 = static_cast<unsigned char>(text[0]);
+    int extra = 0;
+    char32_t cp = c0;
+    if (c0 >= 0xF0) {
+        extra = 3;
+        cp = c0 & 0x07;
+    } else if (c0 >= 0xE0) {
+        extra = 2;
+        cp = c0 & 0x0F;
+    } else if (c0 >= 0xC0) {
+        extra = 1;
+        cp = c0 & 0x1F;
+    }
+    for (int i = 1; i <= extra; ++i) {
+        if (size_t(i) >= text.size())
+            return c0;
+        cp = (cp << 6) | (static_cast<unsigned char>(text[size_t(i)]) & 0x3F);
+    }
+    return cp;
+}
+
 }  // namespace dmm

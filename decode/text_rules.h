@@ -67,4 +67,10 @@ std::string_view TrimControl(std::string_view text);
 // Text cut to at most n characters (UTF-8 aware: a character is never split).
 std::string_view CutToChars(std::string_view text, size_t n);
 
+// Appends the UTF-8 encoding of a code point.
+void AppendUtf8(std::string& out, char32_t cp);
+
+// First code point of a UTF-8 text, or 0 when empty.
+char32_t FirstCodePoint(std::string_view text);
+
 }  // namespace dmm
