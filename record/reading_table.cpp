@@ -37,6 +37,48 @@ const std::optional<std::string>& RowData::text(Field f) const {
     return const_cast<RowData*>(this)->text(f);
 }
 
+namespace {
+
+// The signs of a packable text, 4 bits each (0 ends the text).
+int PackSymbol(char c) {
+    if (c >= '0' && c <= '9')
+        return 1 + (c - '0');
+    switch (c) {
+        case '.':
+            return 11;
+        case ',':
+            return 12;
+        case '-':
+            return 13;
+        case ':':
+            return 14;
+        case 'L':
+            return 15;
+        default:
+            return -1;
+    }
+}
+
+// Up to 15 packable characters as a nonzero key; 0 when the text does not pack.
+uint64_t PackKey(std::string_view text) {
+    if (text.empty() || text.size() > 15)
+        return 0;
+    uint64_t key = 0;
+    for (char c : text) {
+        const int s = PackSymbol(c);
+        if (s < 0)
+            return 0;
+        key = (key << 4) | uint64_t(s);
+    }
+    return key;
+}
+
+size_t SlotOf(uint64_t key, size_t mask) {
+    return size_t((key * 0x9E3779B97F4A7C15ull) >> 32) & mask;
+}
+
+}  // namespace
+
 TextPool::TextPool() {
     clear();
 }
@@ -45,23 +87,72 @@ void TextPool::clear() {
     storage_.clear();
     texts_.clear();
     ids_.clear();
+    packed_.assign(1024, Slot{0, 0});
+    packedCount_ = 0;
+    recent_.assign(kRecent, Slot{0, 0});
     storage_.emplace_back();  // id 0: null
     texts_.push_back(&storage_.back());
 }
 
-uint32_t TextPool::intern(std::string_view text) {
-    if (auto it = ids_.find(text); it != ids_.end())
-        return it->second;
+uint32_t TextPool::add(std::string_view text) {
     storage_.emplace_back(text);
     const auto id = uint32_t(texts_.size());
     texts_.push_back(&storage_.back());
-    ids_.emplace(std::string_view(storage_.back()), id);
+    return id;
+}
+
+uint32_t TextPool::findPacked(uint64_t key) const {
+    const size_t mask = packed_.size() - 1;
+    for (size_t i = SlotOf(key, mask);; i = (i + 1) & mask) {
+        if (packed_[i].key == key)
+            return packed_[i].id;
+        if (packed_[i].key == 0)
+            return 0;
+    }
+}
+
+void TextPool::insertPacked(uint64_t key, uint32_t id) {
+    if ((packedCount_ + 1) * 2 > packed_.size()) {
+        std::vector<Slot> old(packed_.size() * 2, Slot{0, 0});
+        old.swap(packed_);
+        packedCount_ = 0;
+        for (const Slot& s : old) {
+            if (s.key != 0)
+                insertPacked(s.key, s.id);
+        }
+    }
+    const size_t mask = packed_.size() - 1;
+    size_t i = SlotOf(key, mask);
+    while (packed_[i].key != 0)
+        i = (i + 1) & mask;
+    packed_[i] = Slot{key, id};
+    ++packedCount_;
+}
+
+uint32_t TextPool::intern(std::string_view text) {
+    if (const uint64_t key = PackKey(text)) {
+        Slot& recent = recent_[size_t(key ^ (key >> 12)) & (kRecent - 1)];
+        if (recent.key == key)
+            return recent.id;
+        uint32_t id = findPacked(key);
+        if (id == 0) {
+            id = add(text);
+            insertPacked(key, id);
+        }
+        recent = Slot{key, id};
+        return id;
+    }
+    if (auto it = ids_.find(text); it != ids_.end())
+        return it->second;
+    const uint32_t id = add(text);
+    ids_.emplace(std::string_view(*texts_[id]), id);
     return id;
 }
 
 size_t TextPool::bytes() const {
     size_t total =
         storage_.size() * sizeof(std::string) + texts_.capacity() * sizeof(void*) +
+        (packed_.capacity() + recent_.capacity()) * sizeof(Slot) +
         ids_.bucket_count() * sizeof(void*) +
         ids_.size() * (sizeof(std::pair<std::string_view, uint32_t>) + 2 * sizeof(void*));
     for (const auto& s : storage_) {

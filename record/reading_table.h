@@ -39,7 +39,10 @@ struct RowData {
     const std::optional<std::string>& text(Field f) const;
 };
 
-// Distinct texts, each stored once; id 0 is the null text.
+// Distinct texts, each stored once; id 0 is the null text. Most texts of a
+// recording (times, values) are short runs of digits and a few signs; those
+// are packed into a 64-bit key and found in a flat hash index, which stays
+// fast when the pool holds a whole day of distinct times and values.
 class TextPool {
   public:
     TextPool();
@@ -50,9 +53,25 @@ class TextPool {
     void clear();
 
   private:
+    struct Slot {
+        uint64_t key;  // 0: empty
+        uint32_t id;
+    };
+
+    uint32_t add(std::string_view text);
+    uint32_t findPacked(uint64_t key) const;
+    void insertPacked(uint64_t key, uint32_t id);
+
     std::deque<std::string> storage_;  // stable addresses for the map's keys
     std::vector<const std::string*> texts_;
-    std::unordered_map<std::string_view, uint32_t> ids_;
+    std::unordered_map<std::string_view, uint32_t> ids_;  // texts that do not pack
+    std::vector<Slot> packed_;                            // open addressing, power-of-two size
+    size_t packedCount_ = 0;
+    // The texts met lately, direct-mapped: a live reading wanders around its
+    // recent values, and this small table stays in the cache where the index
+    // of a whole day's texts does not.
+    static constexpr size_t kRecent = 4096;
+    std::vector<Slot> recent_;
 };
 
 class ReadingTable {
