@@ -1,0 +1,322 @@
+#pragma once
+// The main window TFCOMM. It owns the meter state, frame assembly, the reading
+// table with its log, the recall clock, the timers and every widget, and it is
+// the decoders' host. Its handlers read the widgets, call the core and render;
+// the rules themselves live in decode/, record/ and chart/.
+//
+// The handlers are spread over one file per concern: fcomm_layout.cpp builds
+// the widgets, fcomm_lcd.cpp renders the LCD model, fcomm_host.cpp is the
+// decoder host, fcomm_recording.cpp the reading log's controls,
+// fcomm_files.cpp the data files, fcomm_recall.cpp the recall clock and
+// fcomm_limits.cpp the limit boxes.
+
+#include <QMainWindow>
+#include <QString>
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <thread>
+
+#include "decode/decoder_host.h"
+#include "decode/frame_assembly.h"
+#include "decode/lcd_state.h"
+#include "decode/meter_state.h"
+#include "record/data_files.h"
+#include "record/reading_log.h"
+#include "record/reading_table.h"
+#include "record/recall_clock.h"
+
+class QAction;
+class QActionGroup;
+class QAreaSeries;
+class QChartView;
+class QCheckBox;
+class QComboBox;
+class QFrame;
+class QKeyEvent;
+class QLabel;
+class QLineEdit;
+class QLineSeries;
+class QListWidget;
+class QMenu;
+class QProgressBar;
+class QProgressDialog;
+class QPushButton;
+class QTableView;
+class QTimer;
+class QToolButton;
+class QValueAxis;
+
+namespace dmm {
+class ReadingTableModel;
+}
+
+namespace dmm::app {
+
+class LcdLabel;
+
+// The window's modal questions, notices and file choices, behind one small
+// interface so that tests can answer them without modal dialogs.
+class WindowDialogs {
+  public:
+    enum class Icon { Information, Error };
+    virtual ~WindowDialogs() = default;
+
+    // A question with the buttons Yes and No and the information icon; true
+    // on Yes.
+    virtual bool ask(QWidget* parent, const QString& title, const QString& text) = 0;
+    // A notice with one OK button.
+    virtual void tell(QWidget* parent, const QString& title, const QString& text, Icon icon) = 0;
+    // The data files' save and open dialogs; an empty name when cancelled.
+    virtual QString saveFileName(QWidget* parent) = 0;
+    virtual QString openFileName(QWidget* parent) = 0;
+};
+
+// The dialogs as the user sees them.
+std::unique_ptr<WindowDialogs> StandardDialogs();
+
+// A UTF-8 text of the core as a QString.
+inline QString ToQString(std::string_view text) {
+    return QString::fromUtf8(text.data(), qsizetype(text.size()));
+}
+
+// The printable character a key press types, or 0 for a key that types none
+// (navigation and editing keys, control characters): the key filters of the
+// edit boxes judge only what would be inserted.
+char32_t TypedCharacter(const QKeyEvent& event);
+
+class TFCOMM : public QMainWindow, public DecoderHost {
+    Q_OBJECT
+  public:
+    static constexpr int kClientWidth = 716;
+    static constexpr int kClientHeight = 474;
+    // The grid catches up with the table twice a second while readings
+    // arrive: plenty for the eye, and each catching-up repaints the grid and
+    // costs the row header time in proportion to the rows held.
+    static constexpr int kGridSyncMs = 500;
+
+    explicit TFCOMM(QWidget* parent = nullptr);
+    ~TFCOMM() override;
+
+    void setDialogs(std::unique_ptr<WindowDialogs> dialogs);
+
+    // The Tarvo family's serial receive handler: bytes as they arrive. A
+    // decoding failure propagates (to the general error handler when the call
+    // came from an event) once the display shows what was decoded before it.
+    void HTarvoRData(const uint8_t* data, int size);
+    // Decodes FrameText as a Tarvo frame and shows the result.
+    void LcdDisplayTarvo();
+
+    const MeterState& meterState() const { return state_; }
+    const ReadingTable& table() const { return cds1_; }
+    const ReadingLog& readingLog() const { return log_; }
+    const RecallClock& recallClock() const { return recall_; }
+    const std::string& lastGoodHigh() const { return LastGoodHigh_; }
+    const std::string& lastGoodLow() const { return LastGoodLow_; }
+    bool loading() const { return loader_.joinable(); }
+
+    // Start-up and the window as a whole.
+    void FormCreate();
+    void FormResize();
+    void BitBtn1Click();
+    void BtExit1Click();
+
+    // The reading log's controls.
+    void RecordSIClick();
+    void RecordSITimeChange();
+    bool RecordSITimeKeyPress(QKeyEvent* event);  // true: the key is dropped
+    void Timer1Timer();
+    void N10001Click();
+    void N50001Click();
+    void N100001Click();
+    void N500001Click();
+    void N1000001Click();
+    void limitessClick();
+    void RecordNewClick();
+
+    // The data files.
+    void saveasClick();
+    void SpeedButton2Click();
+
+    // The recall clock.
+    void RecallCheckClick();
+    void RecallCheckExit();
+    void TimeHKeyUp();
+
+    // The limit boxes.
+    bool T1HIKeyPress(QKeyEvent* event);  // true: the key is dropped
+    bool T1LOKeyPress(QKeyEvent* event);
+    void T1HIChange();
+    void T1LOChange();
+    void Timer3Timer();
+    void Timer4Timer();
+
+    // The chart's rendering choice (the repeat switch shares it).
+    void btFillClick();
+
+    // DecoderHost.
+    bool BtFillChecked() override;
+    bool RecordSIChecked() override;
+    bool IFDralinChecked() override;
+    std::string T1HIText() override;
+    std::string T1LOText() override;
+    void SetValueAxis(double minimum, double maximum) override;
+    void ShowSeries(int index) override;
+    void SetMeasuredValue(const std::string& valueText) override;
+    void ShowVerdict(Verdict verdict) override;
+    double AdvanceRecallClock() override;
+    void INDataToTable(int unused) override;
+    void SetBarPosition(int position) override;
+    void Beep() override;
+
+  signals:
+    // A data file has been read and its rows are in the table (ok false: the
+    // load failed and the user has been told).
+    void dataFileLoaded(bool ok);
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+  private:
+    // fcomm_layout.cpp
+    void CreateWidgets();
+    void CreateTopBar(QWidget* client);
+    void CreateLcdPanel(QWidget* client);
+    void CreateLimitsPanel(QWidget* client);
+    void CreateRecordingRow(QWidget* client);
+    void CreateGrid(QWidget* client);
+    void CreateChart(QWidget* client);
+    void CreateParkedControls(QWidget* client);
+    void CreateHiddenControls(QWidget* client);
+    void CreateMenu();
+    void CreateTimers();
+    void ConnectHandlers();
+
+    // fcomm_lcd.cpp
+    void AddLcdWidget(El element, QWidget* widget, LcdLabel* label, QLabel* text);
+    void RenderLcd();
+
+    // fcomm_host.cpp
+    void readingRecorded(double value);
+
+    // fcomm_recording.cpp
+    void CapacityClick(size_t item);
+    void MarkGridDirty();
+    void SyncGrid();
+
+    // fcomm_files.cpp
+    void StartLoad(const QString& fileName);
+    void FinishLoad();
+    void SetFileButtonsEnabled(bool enabled);
+
+    // fcomm.cpp
+    void LinkButtonToggled(QPushButton* button, bool down);
+    bool FilterEvent(QObject* watched, QEvent* event);  // true: the event is dropped
+
+    // The core.
+    MeterState state_;
+    FrameReceiver receiver_;
+    ReadingTable cds1_;
+    ReadingLog log_;
+    RecallClock recall_;
+    ReadingTableModel* model_ = nullptr;
+    std::string LastGoodHigh_;
+    std::string LastGoodLow_;
+    std::unique_ptr<WindowDialogs> dialogs_;
+
+    // What the LCD widgets show, so that a frame repaints only what changed.
+    struct LcdItem {
+        QWidget* widget = nullptr;
+        LcdLabel* label = nullptr;  // the LCD faces
+        QLabel* text = nullptr;     // plain labels
+        std::string caption;
+        bool visible = false;
+    };
+    std::array<LcdItem, kElementCount> lcd_{};
+
+    // What the host last showed, so that a frame touches only what changed.
+    double axisMin_ = 0;
+    double axisMax_ = 0;
+    int verdictShown_ = -1;  // -1 none yet, else the Verdict
+
+    // A data file being read by the loader thread.
+    std::thread loader_;
+    std::atomic<int> loadPermille_{0};
+    std::atomic<bool> abortLoad_{false};
+    ReadingTable loadTable_;
+    LoadOutcome loadOutcome_;
+    FileForm loadForm_ = FileForm::Text;
+    size_t rowsBeforeLoad_ = 0;
+    QProgressDialog* loadProgress_ = nullptr;
+    QTimer* loadPoll_ = nullptr;
+
+    // Widgets, by their design names.
+    QWidget* client_ = nullptr;
+    QFrame* Panel6 = nullptr;
+    QLabel* BtCOM1 = nullptr;
+    QLabel* BtCOM2 = nullptr;
+    QLabel* BtCOM3 = nullptr;
+    QLabel* BtCOM4 = nullptr;
+    QPushButton* COMCon = nullptr;
+    QPushButton* USBCon = nullptr;
+    QPushButton* BitBtn1 = nullptr;
+    QFrame* Panel1 = nullptr;
+    QFrame* Panel3 = nullptr;
+    QFrame* Panel4 = nullptr;
+    QLineEdit* T1HI = nullptr;
+    QLineEdit* T1VALUE = nullptr;
+    QLineEdit* T1LO = nullptr;
+    QWidget* Shape1 = nullptr;
+    QLabel* judge = nullptr;
+    QFrame* Panel19 = nullptr;
+    QCheckBox* BtFill = nullptr;
+    QPushButton* Bt10 = nullptr;
+    QProgressBar* PBar2 = nullptr;
+    QCheckBox* RepeatSet = nullptr;
+    QCheckBox* RecordSI = nullptr;
+    QLineEdit* RecordSITime = nullptr;
+    QToolButton* RecordNew = nullptr;
+    QToolButton* OpenDataFiles = nullptr;
+    QToolButton* saveas = nullptr;
+    QToolButton* BtPrint = nullptr;
+    QTableView* DBGrid1 = nullptr;
+    QChartView* Chtshow = nullptr;
+    QAreaSeries* Series2 = nullptr;
+    QLineSeries* Series1 = nullptr;
+    QValueAxis* valueAxis_ = nullptr;
+    QComboBox* ComboBox1 = nullptr;
+    QLineEdit* systeminfomation = nullptr;
+    QListWidget* DevListBox = nullptr;
+    QListWidget* HistoryListBox = nullptr;
+    QFrame* Panel2 = nullptr;
+    QCheckBox* RecallCheck = nullptr;
+    QLineEdit* TimeH = nullptr;
+    QLineEdit* TimeM = nullptr;
+    QLineEdit* TimeS = nullptr;
+    QLineEdit* TimeInt = nullptr;
+    QLabel* BTCon = nullptr;
+    QLabel* BtDiscon = nullptr;
+    QLabel* BtExit = nullptr;
+    QCheckBox* IFDralin = nullptr;
+
+    QMenu* Record1 = nullptr;
+    QAction* New1 = nullptr;
+    QAction* Save1 = nullptr;
+    QAction* Fill = nullptr;
+    std::array<QAction*, std::size(kCapacityItems)> capacityActions_{};
+
+    QTimer* Timer1 = nullptr;
+    QTimer* Timer3 = nullptr;
+    QTimer* Timer4 = nullptr;
+    QTimer* gridTimer_ = nullptr;
+
+    bool placed_ = false;  // centred on the screen at the first show
+};
+
+}  // namespace dmm::app

@@ -1,0 +1,122 @@
+// The decoders' host: the widget states they read and the effects they have
+// beyond the LCD model. Each effect touches its widget only when it changes,
+// as frames arrive twenty times a second and mostly repeat.
+
+#include <QAction>
+#include <QApplication>
+#include <QAreaSeries>
+#include <QChart>
+#include <QChartView>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLineSeries>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QValueAxis>
+#include <algorithm>
+
+#include "app/fcomm.h"
+#include "decode/date_time.h"
+
+namespace dmm::app {
+namespace {
+
+const QColor kPassColour(0, 128, 0);
+const QColor kFailColour(255, 0, 0);
+
+void SetPaletteColour(QWidget* widget, QPalette::ColorRole role, const QColor& colour) {
+    QPalette palette = widget->palette();
+    palette.setColor(role, colour);
+    widget->setPalette(palette);
+}
+
+}  // namespace
+
+bool TFCOMM::BtFillChecked() {
+    return BtFill->isChecked();
+}
+
+bool TFCOMM::RecordSIChecked() {
+    return RecordSI->isChecked();
+}
+
+bool TFCOMM::IFDralinChecked() {
+    return IFDralin->isChecked();
+}
+
+std::string TFCOMM::T1HIText() {
+    return T1HI->text().toStdString();
+}
+
+std::string TFCOMM::T1LOText() {
+    return T1LO->text().toStdString();
+}
+
+void TFCOMM::SetValueAxis(double minimum, double maximum) {
+    if (minimum == axisMin_ && maximum == axisMax_)
+        return;
+    axisMin_ = minimum;
+    axisMax_ = maximum;
+    valueAxis_->setRange(minimum, maximum);
+}
+
+void TFCOMM::ShowSeries(int index) {
+    const QList<QAbstractSeries*> series = Chtshow->chart()->series();
+    for (QAbstractSeries* s : series)
+        s->setVisible(false);
+    if (index >= 0 && index < series.size())
+        series[index]->setVisible(true);
+}
+
+void TFCOMM::btFillClick() {
+    const bool checked = BtFill->isChecked();
+    Fill->setChecked(checked);
+    ShowSeries(checked ? 0 : 1);
+}
+
+void TFCOMM::SetMeasuredValue(const std::string& valueText) {
+    const QString text = QString::fromStdString(valueText);
+    if (T1VALUE->text() != text)
+        T1VALUE->setText(text);
+}
+
+void TFCOMM::ShowVerdict(Verdict verdict) {
+    if (verdictShown_ == int(verdict))
+        return;
+    verdictShown_ = int(verdict);
+    const bool pass = verdict == Verdict::Pass;
+    const QColor& colour = pass ? kPassColour : kFailColour;
+    SetPaletteColour(T1VALUE, QPalette::Base, colour);
+    SetPaletteColour(Shape1, QPalette::Window, colour);  // the lamp's brush
+    Shape1->update();
+    SetPaletteColour(judge, QPalette::Window, colour);
+    judge->setText(pass ? QStringLiteral("Pass") : QStringLiteral("Fail"));
+    judge->adjustSize();
+}
+
+double TFCOMM::AdvanceRecallClock() {
+    return recall_.Advance(RecallCheck->isChecked(), TimeInt->text().toStdString(), NowDateTime());
+}
+
+void TFCOMM::INDataToTable(int) {
+    if (log_.INDataToTable(state_.Reading, RepeatSet->isChecked(), RecallCheck->isChecked())) {
+        readingRecorded(state_.Reading.ReadingValue);
+        MarkGridDirty();
+    }
+}
+
+void TFCOMM::readingRecorded(double) {
+    // The chart's pages come with the chart; until then everything is page 1.
+    Bt10->setText(QStringLiteral("1"));
+}
+
+void TFCOMM::SetBarPosition(int position) {
+    PBar2->setValue(std::clamp(position, PBar2->minimum(), PBar2->maximum()));
+}
+
+void TFCOMM::Beep() {
+    QApplication::beep();
+}
+
+}  // namespace dmm::app
