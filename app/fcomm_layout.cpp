@@ -407,7 +407,13 @@ void TFCOMM::CreateRecordingRow(QWidget* client) {
     // The interval box sits over the blanks of the caption.
     RecordSI = Place(new QCheckBox(QStringLiteral("Sampling Interval           'S"), client),
                      "RecordSI", 64, 187, 170, 20);
-    RecordSI->setFont(Arial(11, false));
+    {
+        // Arial's blanks are narrower than the caption was measured for; widen
+        // them so that the "'S" after the gap shows beside the interval box.
+        QFont font = Arial(11, false);
+        font.setWordSpacing(3);
+        RecordSI->setFont(font);
+    }
     RecordSITime = Edit(client, "RecordSITime", QStringLiteral("1"), 183, 187, 27, 21);
 
     RecordNew = GlyphButton(client, "RecordNew", Glyph::BlankPage, 247, 187, 23, 21);
