@@ -1,5 +1,10 @@
 #include "app/fcomm.h"
 
+#include <QChartView>
+#include <QValueAxis>
+
+#include "app/trend_chart.h"
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QFileDialog>
@@ -131,6 +136,9 @@ void TFCOMM::FormCreate() {
     const StartupResult start =
         ApplyStartup(state_, IFDralin->isChecked(), decimalSep, NowDateTime());
     log_.setTimeSeparator(SystemTimeSep());
+    auto* bottom = qobject_cast<QValueAxis*>(Chtshow->chart()->axes(Qt::Horizontal).value(0));
+    trend_ = std::make_unique<TrendChart>(Series2, Series1, bottom);
+    ChartPager = std::make_unique<TChartControl>(*trend_, 100);
     setWindowTitle(QString::fromStdString(start.caption));
     PBar2->setMaximum(start.pbarMaximum);
     SetValueAxis(start.axisMinimum, start.axisMaximum);

@@ -21,6 +21,7 @@
 #include <string_view>
 #include <thread>
 
+#include "chart/chart_pager.h"
 #include "decode/decoder_host.h"
 #include "decode/frame_assembly.h"
 #include "decode/lcd_state.h"
@@ -58,6 +59,7 @@ class ReadingTableModel;
 namespace dmm::app {
 
 class LcdLabel;
+class TrendChart;
 
 // The window's modal questions, notices and file choices, behind one small
 // interface so that tests can answer them without modal dialogs.
@@ -112,6 +114,7 @@ class TFCOMM : public QMainWindow, public DecoderHost {
     void LcdDisplayTarvo();
 
     const MeterState& meterState() const { return state_; }
+    const TChartControl& chartPager() const { return *ChartPager; }
     const ReadingTable& table() const { return cds1_; }
     const ReadingLog& readingLog() const { return log_; }
     const RecallClock& recallClock() const { return recall_; }
@@ -229,6 +232,9 @@ class TFCOMM : public QMainWindow, public DecoderHost {
     std::string LastGoodHigh_;
     std::string LastGoodLow_;
     std::unique_ptr<WindowDialogs> dialogs_;
+    // The trend chart's points and its pager, made by FormCreate.
+    std::unique_ptr<TrendChart> trend_;
+    std::unique_ptr<TChartControl> ChartPager;
 
     // What the LCD widgets show, so that a frame repaints only what changed.
     struct LcdItem {

@@ -106,9 +106,8 @@ void TFCOMM::INDataToTable(int) {
     }
 }
 
-void TFCOMM::readingRecorded(double) {
-    // The chart's pages come with the chart; until then everything is page 1.
-    Bt10->setText(QStringLiteral("1"));
+void TFCOMM::readingRecorded(double value) {
+    Bt10->setText(QString::number(ChartPager->AddPoint(value)));
 }
 
 void TFCOMM::SetBarPosition(int position) {

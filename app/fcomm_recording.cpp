@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include "app/fcomm.h"
+#include "app/trend_chart.h"
 #include "record/reading_table_model.h"
 
 namespace dmm::app {
@@ -72,8 +73,7 @@ void TFCOMM::RecordNewClick() {
                        QStringLiteral("Are you sure to delete the data?"))) {
         return;
     }
-    // The chart's pages come with the chart; a cleared recording is on page 1.
-    Bt10->setText(QStringLiteral("1"));
+    Bt10->setText(QString::number(ChartPager->Clear()));
     log_.Clear();
     SyncGrid();
 }
@@ -85,6 +85,9 @@ void TFCOMM::MarkGridDirty() {
 
 void TFCOMM::SyncGrid() {
     gridTimer_->stop();
+    // The chart catches up with its points at the same pace as the grid.
+    if (trend_)
+        trend_->flush();
     if (!model_->sync())
         return;
     const int rows = model_->rowCount();

@@ -909,3 +909,32 @@ int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
+
+namespace dmm::app {
+namespace {
+
+TEST_F(Window, RecordedReadingsPageTheChart) {
+    auto* bt10 = find<QPushButton>("Bt10");
+    auto* line = chartPart<QLineSeries>("Series1");
+    for (int i = 0; i < 100; ++i)
+        frame("000011120");
+    EXPECT_EQ(bt10->text(), QStringLiteral("2"));
+    EXPECT_EQ(line->count(), 0);  // the chart catches up with the grid
+    syncGrid();
+    EXPECT_EQ(line->count(), 100);  // readings 1 .. 100 in the window X 1 .. 100
+    frame("000021120");
+    syncGrid();
+    EXPECT_EQ(bt10->text(), QStringLiteral("2"));
+    // The window moved to X 101 .. 200: the chart holds only what it shows.
+    ASSERT_EQ(line->count(), 1);
+    EXPECT_EQ(line->at(0), QPointF(101, 2));
+    EXPECT_EQ(w.chartPager().CurrentPage, 2);
+
+    script.answers = {true};
+    find<QToolButton>("RecordNew")->click();
+    EXPECT_EQ(bt10->text(), QStringLiteral("1"));
+    EXPECT_EQ(w.chartPager().PageCount, 2);  // stale until the next reading
+}
+
+}  // namespace
+}  // namespace dmm::app

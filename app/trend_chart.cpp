@@ -1,0 +1,61 @@
+#include "app/trend_chart.h"
+
+#include <QAreaSeries>
+#include <QLineSeries>
+#include <QValueAxis>
+#include <cmath>
+
+namespace dmm::app {
+
+TrendChart::TrendChart(QAreaSeries* area, QLineSeries* line, QValueAxis* bottom)
+    : area_(area), upper_(area->upperSeries()), line_(line), bottom_(bottom) {
+    minimum_ = bottom_->min();
+    maximum_ = bottom_->max();
+}
+
+void TrendChart::AppendPoint(double value) {
+    const auto x = int64_t(values_.size());
+    values_.push_back(float(value));
+    if (inWindow(x))
+        dirty_ = true;
+}
+
+void TrendChart::ClearPoints() {
+    values_.clear();
+    dirty_ = true;
+}
+
+void TrendChart::SetBottomRange(double minimum, double maximum) {
+    minimum_ = minimum;
+    maximum_ = maximum;
+    // Widen before narrowing, so the axis never sees its minimum above its
+    // maximum on the way.
+    if (minimum > bottom_->max()) {
+        bottom_->setMax(maximum);
+        bottom_->setMin(minimum);
+    } else {
+        bottom_->setMin(minimum);
+        bottom_->setMax(maximum);
+    }
+    dirty_ = true;
+}
+
+void TrendChart::ActivateFirstSeries() {
+    area_->setVisible(true);
+}
+
+void TrendChart::flush() {
+    if (!dirty_)
+        return;
+    dirty_ = false;
+    scratch_.clear();
+    const int64_t count = int64_t(values_.size());
+    const int64_t first = std::max<int64_t>(0, int64_t(std::ceil(minimum_)));
+    const int64_t last = std::min<int64_t>(count - 1, int64_t(std::floor(maximum_)));
+    for (int64_t x = first; x <= last; ++x)
+        scratch_.append(QPointF(double(x), double(values_[size_t(x)])));
+    upper_->replace(scratch_);
+    line_->replace(scratch_);
+}
+
+}  // namespace dmm::app
