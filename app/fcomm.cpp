@@ -202,7 +202,7 @@ bool TFCOMM::FilterEvent(QObject* watched, QEvent* event) {
             if (watched == T1LO)
                 return T1LOKeyPress(key);
             if (watched == RecordSITime || watched == TimeH || watched == TimeM ||
-                watched == TimeS || watched == TimeInt) {
+                watched == TimeS || watched == TimeInt || watched == Maxrecord) {
                 return RecordSITimeKeyPress(key);
             }
             break;

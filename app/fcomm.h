@@ -161,6 +161,14 @@ class TFCOMM : public QMainWindow, public DecoderHost {
     // The chart's rendering choice (the repeat switch shares it).
     void btFillClick();
 
+    // The chart's pages.
+    void BtFirstClick();
+    void BTPreviousClick();
+    void BtNextClick();
+    void BTlastClick();
+    void MaxrecordChange();
+    void Timer2Timer();
+
     // DecoderHost.
     bool BtFillChecked() override;
     bool RecordSIChecked() override;
@@ -212,6 +220,8 @@ class TFCOMM : public QMainWindow, public DecoderHost {
     void CapacityClick(size_t item);
     void MarkGridDirty();
     void SyncGrid();
+    // Bt10 shows the pager's page; the chart catches up with the window.
+    void ShowPage(int32_t page);
 
     // fcomm_files.cpp
     void StartLoad(const QString& fileName);
@@ -282,6 +292,11 @@ class TFCOMM : public QMainWindow, public DecoderHost {
     QLabel* judge = nullptr;
     QFrame* Panel19 = nullptr;
     QCheckBox* BtFill = nullptr;
+    QLineEdit* Maxrecord = nullptr;
+    QToolButton* BtFirst = nullptr;
+    QToolButton* BTPrevious = nullptr;
+    QToolButton* BtNext = nullptr;
+    QToolButton* BTlast = nullptr;
     QPushButton* Bt10 = nullptr;
     QProgressBar* PBar2 = nullptr;
     QCheckBox* RepeatSet = nullptr;
@@ -318,6 +333,7 @@ class TFCOMM : public QMainWindow, public DecoderHost {
     std::array<QAction*, std::size(kCapacityItems)> capacityActions_{};
 
     QTimer* Timer1 = nullptr;
+    QTimer* Timer2 = nullptr;
     QTimer* Timer3 = nullptr;
     QTimer* Timer4 = nullptr;
     QTimer* gridTimer_ = nullptr;

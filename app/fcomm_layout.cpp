@@ -466,6 +466,11 @@ void TFCOMM::CreateChart(QWidget* client) {
     bevel->setFrameStyle(QFrame::Box | QFrame::Sunken);
     BtFill = Place(new QCheckBox(QStringLiteral("Fill"), Panel19), "BtFill", 5, 6, 36, 17);
     BtFill->setChecked(true);
+    Maxrecord = Edit(Panel19, "Maxrecord", QStringLiteral("100"), 48, 6, 49, 21);
+    BtFirst = SpeedButton(Panel19, "BtFirst", QStringLiteral("|\u25C0"), 200, 6, 28, 21);
+    BTPrevious = SpeedButton(Panel19, "BTPrevious", QStringLiteral("\u25C0"), 227, 6, 25, 21);
+    BtNext = SpeedButton(Panel19, "BtNext", QStringLiteral("\u25B6"), 275, 6, 25, 21);
+    BTlast = SpeedButton(Panel19, "BTlast", QStringLiteral("\u25B6|"), 300, 6, 25, 21);
     Bt10 = Place(new QPushButton(QStringLiteral("1"), Panel19), "Bt10", 251, 6, 25, 21);
     Bt10->setFocusPolicy(Qt::NoFocus);
     SetTextColour(Bt10, Qt::blue);
@@ -701,6 +706,7 @@ void TFCOMM::CreateTimers() {
         return t;
     };
     Timer1 = timer("Timer1", 1000, false);
+    Timer2 = timer("Timer2", 2000, true);
     Timer3 = timer("Timer3", 1000, true);
     Timer4 = timer("Timer4", 1000, true);
     gridTimer_ = timer("GridTimer", kGridSyncMs, true);
@@ -740,6 +746,22 @@ void TFCOMM::ConnectHandlers() {
     connect(saveas, &QToolButton::clicked, this, handler(&TFCOMM::saveasClick));
     connect(Save1, &QAction::triggered, this, handler(&TFCOMM::saveasClick));
     connect(OpenDataFiles, &QToolButton::clicked, this, handler(&TFCOMM::SpeedButton2Click));
+
+    // The chart's pages: the toolbar and the hidden "Graphic" menu.
+    const std::pair<QToolButton*, void (TFCOMM::*)()> pages[] = {
+        {BtFirst, &TFCOMM::BtFirstClick},
+        {BTPrevious, &TFCOMM::BTPreviousClick},
+        {BtNext, &TFCOMM::BtNextClick},
+        {BTlast, &TFCOMM::BTlastClick}};
+    const char* pageItems[] = {"First", "Previous", "Next", "Last"};
+    for (size_t i = 0; i < std::size(pages); ++i) {
+        connect(pages[i].first, &QToolButton::clicked, this, handler(pages[i].second));
+        if (auto* item = menuBar()->findChild<QAction*>(QString::fromLatin1(pageItems[i])))
+            connect(item, &QAction::triggered, this, handler(pages[i].second));
+    }
+    connect(Maxrecord, &QLineEdit::textChanged, this, handler(&TFCOMM::MaxrecordChange));
+    Maxrecord->installEventFilter(this);
+    connect(Timer2, &QTimer::timeout, this, handler(&TFCOMM::Timer2Timer));
 
     connect(RecallCheck, &QCheckBox::toggled, this, handler(&TFCOMM::RecallCheckClick));
     RecallCheck->installEventFilter(this);

@@ -936,5 +936,43 @@ TEST_F(Window, RecordedReadingsPageTheChart) {
     EXPECT_EQ(w.chartPager().PageCount, 2);  // stale until the next reading
 }
 
+TEST_F(Window, PageButtonsAndPageSize) {
+    auto* bt10 = find<QPushButton>("Bt10");
+    auto* bottom = qobject_cast<QValueAxis*>(
+        find<QChartView>("Chtshow")->chart()->axes(Qt::Horizontal).value(0));
+    ASSERT_NE(bottom, nullptr);
+    for (int i = 0; i < 120; ++i)
+        frame("000011120");
+    EXPECT_EQ(bt10->text(), QStringLiteral("2"));
+    find<QToolButton>("BtFirst")->click();
+    EXPECT_EQ(bt10->text(), QStringLiteral("1"));
+    EXPECT_EQ(bottom->min(), 1);
+    // The hidden menu's items run the same handlers.
+    auto* last = w.menuBar()->findChild<QAction*>(QStringLiteral("Last"));
+    ASSERT_NE(last, nullptr);
+    last->trigger();
+    EXPECT_EQ(bt10->text(), QStringLiteral("2"));
+    EXPECT_EQ(bottom->min(), 101);
+
+    // Typing a page size takes effect when Timer2 fires: 121 points at 50 a
+    // page put the window on page 3, X 101 .. 150.
+    auto* box = find<QLineEdit>("Maxrecord");
+    box->setFocus();
+    box->selectAll();
+    QTest::keyClicks(box, "5x0");  // the key filter drops the letter
+    EXPECT_EQ(box->text(), QStringLiteral("50"));
+    auto* timer2 = find<QTimer>("Timer2");
+    EXPECT_TRUE(timer2->isActive());
+    Fire(timer2);
+    EXPECT_EQ(bt10->text(), QStringLiteral("3"));
+    EXPECT_EQ(bottom->min(), 101);
+    EXPECT_EQ(bottom->max(), 150);
+    // An emptied box comes back as "100".
+    box->clear();
+    Fire(timer2);
+    EXPECT_EQ(box->text(), QStringLiteral("100"));
+    EXPECT_EQ(w.chartPager().PageSize, 100);
+}
+
 }  // namespace
 }  // namespace dmm::app
