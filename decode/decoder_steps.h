@@ -30,6 +30,11 @@ void ShowMinMax(MeterState& state);
 // missing or non-hexadecimal character counts as no bit set.
 int NibbleAt(std::string_view text, size_t pos);
 
+// Whether the bits of mask are set in the digit at 1-based position pos.
+inline bool BitSet(std::string_view text, size_t pos, int mask) {
+    return (NibbleAt(text, pos) & mask) != 0;
+}
+
 // The minus sign: shows or hides LcdFH and returns the sign text.
 std::string_view ShowSign(LcdState& lcd, bool minus);
 

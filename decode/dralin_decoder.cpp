@@ -110,7 +110,7 @@ void LcdDisplayDralin(MeterState& state, DecoderHost& host) {
     LcdState& lcd = state.Lcd;
     CurrentReading& reading = state.Reading;
     const std::string& frame = state.FrameText;
-    const auto bit = [&frame](size_t pos, int mask) { return (NibbleAt(frame, pos) & mask) != 0; };
+    const auto bit = [&frame](size_t pos, int mask) { return BitSet(frame, pos, mask); };
     const auto range = [&frame] { return StrToInt(CharAt(frame, 2)); };
 
     // 1. Link alive.

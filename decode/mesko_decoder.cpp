@@ -65,7 +65,7 @@ void LcdDisplayMesko(MeterState& state, DecoderHost& host) {
     LcdState& lcd = state.Lcd;
     CurrentReading& reading = state.Reading;
     const std::string& frame = state.FrameText;
-    const auto bit = [&frame](size_t pos, int mask) { return (NibbleAt(frame, pos) & mask) != 0; };
+    const auto bit = [&frame](size_t pos, int mask) { return BitSet(frame, pos, mask); };
 
     // 1. Link alive.
     MarkLinkAlive(state);
