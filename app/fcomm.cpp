@@ -64,6 +64,22 @@ class MessageBoxDialogs : public WindowDialogs {
         return Chosen(dialog);
     }
 
+    QString savePictureName(QWidget* parent) override {
+        QFileDialog dialog(parent);
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setFileMode(QFileDialog::AnyFile);
+        dialog.setNameFilter(QStringLiteral("Bitmaps (*.bmp)"));
+        dialog.setDefaultSuffix(QStringLiteral("bmp"));
+        dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
+        dialog.setSizeGripEnabled(true);
+        if (!lastPictureName_.isEmpty())
+            dialog.selectFile(lastPictureName_);
+        const QString chosen = Chosen(dialog);
+        if (!chosen.isEmpty())
+            lastPictureName_ = chosen;
+        return chosen;
+    }
+
   private:
     static QString Chosen(QFileDialog& dialog) {
         if (dialog.exec() != QDialog::Accepted)
@@ -71,6 +87,8 @@ class MessageBoxDialogs : public WindowDialogs {
         const QStringList files = dialog.selectedFiles();
         return files.isEmpty() ? QString() : files.first();
     }
+
+    QString lastPictureName_;  // the picture dialog offers it again
 };
 
 }  // namespace

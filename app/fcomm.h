@@ -76,6 +76,9 @@ class WindowDialogs {
     // The data files' save and open dialogs; an empty name when cancelled.
     virtual QString saveFileName(QWidget* parent) = 0;
     virtual QString openFileName(QWidget* parent) = 0;
+    // The chart picture's save dialog; an empty name when cancelled. It
+    // offers the name chosen last time and asks before overwriting a file.
+    virtual QString savePictureName(QWidget* parent) = 0;
 };
 
 // The dialogs as the user sees them.
@@ -158,8 +161,14 @@ class TFCOMM : public QMainWindow, public DecoderHost {
     void Timer3Timer();
     void Timer4Timer();
 
-    // The chart's rendering choice (the repeat switch shares it).
+    // The chart's rendering choice (the repeat switch shares it), its
+    // picture and its enlarged view.
     void btFillClick();
+    void FillClick();
+    void ComboBox1Change();
+    void BtNewClick();
+    void BtSaveClick();
+    void TbFdClick();
 
     // The chart's pages.
     void BtFirstClick();
@@ -222,6 +231,9 @@ class TFCOMM : public QMainWindow, public DecoderHost {
     void SyncGrid();
     // Bt10 shows the pager's page; the chart catches up with the window.
     void ShowPage(int32_t page);
+
+    // fcomm_chart.cpp
+    void KeepChartMargins();
 
     // fcomm_files.cpp
     void StartLoad(const QString& fileName);
@@ -293,11 +305,14 @@ class TFCOMM : public QMainWindow, public DecoderHost {
     QFrame* Panel19 = nullptr;
     QCheckBox* BtFill = nullptr;
     QLineEdit* Maxrecord = nullptr;
+    QToolButton* BtSave = nullptr;
     QToolButton* BtFirst = nullptr;
     QToolButton* BTPrevious = nullptr;
     QToolButton* BtNext = nullptr;
     QToolButton* BTlast = nullptr;
     QPushButton* Bt10 = nullptr;
+    QToolButton* TbFd = nullptr;
+    QToolButton* TbSx = nullptr;
     QProgressBar* PBar2 = nullptr;
     QCheckBox* RepeatSet = nullptr;
     QCheckBox* RecordSI = nullptr;
@@ -330,6 +345,8 @@ class TFCOMM : public QMainWindow, public DecoderHost {
     QAction* New1 = nullptr;
     QAction* Save1 = nullptr;
     QAction* Fill = nullptr;
+    QAction* GraphicNew = nullptr;
+    QAction* GraphicSave = nullptr;
     std::array<QAction*, std::size(kCapacityItems)> capacityActions_{};
 
     QTimer* Timer1 = nullptr;
@@ -337,6 +354,9 @@ class TFCOMM : public QMainWindow, public DecoderHost {
     QTimer* Timer3 = nullptr;
     QTimer* Timer4 = nullptr;
     QTimer* gridTimer_ = nullptr;
+
+    // The chart's place before it was enlarged: left, top, width, height.
+    std::array<int32_t, 4> SavedChartBounds{};
 
     bool placed_ = false;  // centred on the screen at the first show
 };

@@ -69,12 +69,6 @@ void TFCOMM::ShowSeries(int index) {
         series[index]->setVisible(true);
 }
 
-void TFCOMM::btFillClick() {
-    const bool checked = BtFill->isChecked();
-    Fill->setChecked(checked);
-    ShowSeries(checked ? 0 : 1);
-}
-
 void TFCOMM::SetMeasuredValue(const std::string& valueText) {
     const QString text = QString::fromStdString(valueText);
     if (T1VALUE->text() != text)

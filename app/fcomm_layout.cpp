@@ -139,6 +139,14 @@ QToolButton* SpeedButton(QWidget* parent, const char* name, const QString& capti
     return button;
 }
 
+// A picture that runs a handler when clicked: no frame, no focus.
+QToolButton* PictureButton(QWidget* parent, const char* name, Glyph glyph, int left, int top) {
+    auto* button = GlyphButton(parent, name, glyph, left, top, 25, 25);
+    button->setAutoRaise(true);
+    button->setIconSize(QSize(20, 20));
+    return button;
+}
+
 // The verdict lamp: a circle filled with the palette's window colour.
 class CircleShape : public QWidget {
   public:
@@ -467,10 +475,15 @@ void TFCOMM::CreateChart(QWidget* client) {
     BtFill = Place(new QCheckBox(QStringLiteral("Fill"), Panel19), "BtFill", 5, 6, 36, 17);
     BtFill->setChecked(true);
     Maxrecord = Edit(Panel19, "Maxrecord", QStringLiteral("100"), 48, 6, 49, 21);
-    BtFirst = SpeedButton(Panel19, "BtFirst", QStringLiteral("|\u25C0"), 200, 6, 28, 21);
-    BTPrevious = SpeedButton(Panel19, "BTPrevious", QStringLiteral("\u25C0"), 227, 6, 25, 21);
-    BtNext = SpeedButton(Panel19, "BtNext", QStringLiteral("\u25B6"), 275, 6, 25, 21);
-    BTlast = SpeedButton(Panel19, "BTlast", QStringLiteral("\u25B6|"), 300, 6, 25, 21);
+    BtSave = GlyphButton(Panel19, "BtSave", Glyph::Picture, 165, 6, 35, 21);
+    BtFirst = GlyphButton(Panel19, "BtFirst", Glyph::First, 200, 6, 28, 21);
+    BTPrevious = GlyphButton(Panel19, "BTPrevious", Glyph::Previous, 227, 6, 25, 21);
+    BtNext = GlyphButton(Panel19, "BtNext", Glyph::Next, 275, 6, 25, 21);
+    BTlast = GlyphButton(Panel19, "BTlast", Glyph::Last, 300, 6, 25, 21);
+    // The enlarge and restore pictures share one place; one is shown at a time.
+    TbFd = PictureButton(Panel19, "TbFd", Glyph::Enlarge, 336, 6);
+    TbSx = PictureButton(Panel19, "TbSx", Glyph::Restore, 336, 4);
+    TbSx->hide();
     Bt10 = Place(new QPushButton(QStringLiteral("1"), Panel19), "Bt10", 251, 6, 25, 21);
     Bt10->setFocusPolicy(Qt::NoFocus);
     SetTextColour(Bt10, Qt::blue);
@@ -495,6 +508,7 @@ void TFCOMM::CreateChart(QWidget* client) {
     Series2->setPen(QPen(QColor(0, 128, 255)));
     Series1 = new QLineSeries(chart);
     Series1->setObjectName(QStringLiteral("Series1"));
+    Series1->setColor(Qt::red);
     Series1->setPen(QPen(QColor(128, 255, 0)));
     chart->addSeries(Series2);
     chart->addSeries(Series1);
@@ -522,6 +536,7 @@ void TFCOMM::CreateChart(QWidget* client) {
     Chtshow = Place(new QChartView(chart, client), "Chtshow", 336, 187, 377, 286);
     Chtshow->setFocusPolicy(Qt::NoFocus);
     Chtshow->setFrameStyle(QFrame::Box | QFrame::Plain);
+    KeepChartMargins();
 
     ComboBox1 = Place(new QComboBox(Chtshow), "ComboBox1", 176, 59, 65, 21);
     ComboBox1->addItems({QStringLiteral("atile"), QStringLiteral("btile")});
@@ -670,8 +685,8 @@ void TFCOMM::CreateMenu() {
     item(graphic, "Next", "Next");
     item(graphic, "Last", "Last");
     separator(graphic, "N1");
-    item(graphic, "New", "New");
-    item(graphic, "Save", "Save");
+    GraphicNew = item(graphic, "New", "New");
+    GraphicSave = item(graphic, "Save", "Save");
     separator(graphic, "N2");
     Fill = item(graphic, "Fill", "Fill");
     Fill->setCheckable(true);
@@ -759,6 +774,14 @@ void TFCOMM::ConnectHandlers() {
         if (auto* item = menuBar()->findChild<QAction*>(QString::fromLatin1(pageItems[i])))
             connect(item, &QAction::triggered, this, handler(pages[i].second));
     }
+    // The chart's renderings, its picture and its enlarged view.
+    connect(Fill, &QAction::triggered, this, handler(&TFCOMM::FillClick));
+    connect(ComboBox1, &QComboBox::activated, this, handler(&TFCOMM::ComboBox1Change));
+    connect(GraphicNew, &QAction::triggered, this, handler(&TFCOMM::BtNewClick));
+    connect(BtSave, &QToolButton::clicked, this, handler(&TFCOMM::BtSaveClick));
+    connect(GraphicSave, &QAction::triggered, this, handler(&TFCOMM::BtSaveClick));
+    connect(TbFd, &QToolButton::clicked, this, handler(&TFCOMM::TbFdClick));
+    connect(TbSx, &QToolButton::clicked, this, handler(&TFCOMM::TbFdClick));
     connect(Maxrecord, &QLineEdit::textChanged, this, handler(&TFCOMM::MaxrecordChange));
     Maxrecord->installEventFilter(this);
     connect(Timer2, &QTimer::timeout, this, handler(&TFCOMM::Timer2Timer));

@@ -479,6 +479,46 @@ void DrawPrinter(QPainter& p) {
     p.drawRect(QRectF(12, 7, 2, 2));  // power lamp
 }
 
+// A framed picture of a trend line, for saving the chart.
+void DrawChartPicture(QPainter& p) {
+    p.setPen(QPen(QColor(64, 64, 64), 1));
+    p.setBrush(Qt::white);
+    p.drawRect(QRectF(0.5, 1.5, 15, 13));
+    p.setPen(QPen(QColor(0, 128, 255), 1.5));
+    p.drawPolyline(QPolygonF({{2, 12}, {5, 7}, {8, 9}, {11, 4}, {14, 6}}));
+}
+
+// The page buttons: triangles pointing the way of the move, with a bar at the
+// end for the first and last page.
+void DrawPageArrow(QPainter& p, bool forward, bool toEnd) {
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(0, 0, 128));
+    const qreal tip = forward ? 12 : 4;
+    const qreal base = forward ? 5 : 11;
+    p.drawPolygon(QPolygonF({{base, 3}, {tip, 8}, {base, 13}}));
+    if (toEnd)
+        p.drawRect(QRectF(forward ? 12 : 2, 3, 2, 10));
+}
+
+// Four arrows from the middle to the corners (outward: enlarge), or from the
+// corners to the middle (inward: restore), on a 20 x 20 picture.
+void DrawCornerArrows(QPainter& p, bool outward) {
+    p.setPen(QPen(QColor(64, 64, 64), 1));
+    p.setBrush(QColor(240, 240, 240));
+    p.drawRect(QRectF(0.5, 0.5, 19, 19));
+    p.setPen(QPen(QColor(0, 0, 128), 1.5));
+    p.setBrush(QColor(0, 0, 128));
+    for (const QPointF corner : {QPointF(3, 3), QPointF(17, 3), QPointF(3, 17), QPointF(17, 17)}) {
+        const QPointF inner = QPointF(10, 10) + (corner - QPointF(10, 10)) * 0.35;
+        const QPointF head = outward ? corner : inner;
+        const QPointF tail = outward ? inner : corner;
+        p.drawLine(tail, head);
+        const QPointF along = (head - tail) / 2.5;
+        const QPointF side(-along.y(), along.x());
+        p.drawPolygon(QPolygonF({head, head - along + side * 0.6, head - along - side * 0.6}));
+    }
+}
+
 // The window icon at 32 x 32 units: a handheld meter in its holster.
 void DrawMeter(QPainter& p) {
     p.setPen(QPen(QColor(96, 64, 0), 1));
@@ -668,7 +708,8 @@ QIcon WindowIcon() {
 }
 
 QIcon GlyphIcon(Glyph glyph) {
-    QPixmap pixmap = TransparentPixmap(16, 16);
+    const bool large = glyph == Glyph::Enlarge || glyph == Glyph::Restore;
+    QPixmap pixmap = TransparentPixmap(large ? 20 : 16, large ? 20 : 16);
     {
         QPainter p(&pixmap);
         p.setRenderHint(QPainter::Antialiasing);
@@ -684,6 +725,20 @@ QIcon GlyphIcon(Glyph glyph) {
                 break;
             case Glyph::Printer:
                 DrawPrinter(p);
+                break;
+            case Glyph::Picture:
+                DrawChartPicture(p);
+                break;
+            case Glyph::First:
+            case Glyph::Previous:
+            case Glyph::Next:
+            case Glyph::Last:
+                DrawPageArrow(p, glyph == Glyph::Next || glyph == Glyph::Last,
+                              glyph == Glyph::First || glyph == Glyph::Last);
+                break;
+            case Glyph::Enlarge:
+            case Glyph::Restore:
+                DrawCornerArrows(p, glyph == Glyph::Enlarge);
                 break;
         }
     }

@@ -62,7 +62,19 @@ QPixmap LinkPicture(bool lit);
 // The window's icon (32 x 32).
 QIcon WindowIcon();
 
-enum class Glyph { BlankPage, OpenFolder, Diskette, Printer };
+enum class Glyph {
+    BlankPage,
+    OpenFolder,
+    Diskette,
+    Printer,
+    Picture,  // the chart saved as a picture
+    First,    // the chart's page buttons
+    Previous,
+    Next,
+    Last,
+    Enlarge,  // the chart's enlarge and restore pictures (20 x 20)
+    Restore,
+};
 // A glyph button's picture (with its greyed form for the disabled state).
 QIcon GlyphIcon(Glyph glyph);
 

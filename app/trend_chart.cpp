@@ -25,6 +25,12 @@ void TrendChart::ClearPoints() {
     dirty_ = true;
 }
 
+void TrendChart::ReplacePointsWithSample() {
+    values_.assign(1, 0.0f);
+    values_.shrink_to_fit();
+    dirty_ = true;
+}
+
 void TrendChart::SetBottomRange(double minimum, double maximum) {
     minimum_ = minimum;
     maximum_ = maximum;

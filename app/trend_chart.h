@@ -31,6 +31,10 @@ class TrendChart : public PagedChart {
     void SetBottomRange(double minimum, double maximum) override;
     void ActivateFirstSeries() override;
 
+    // Every series gets one sample point in place of all its points; the
+    // pager is not told.
+    void ReplacePointsWithSample();
+
     double valueAt(int64_t x) const { return values_[size_t(x)]; }
     // Gives the series the points of the window, when anything changed.
     void flush();
