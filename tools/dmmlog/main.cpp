@@ -1,19 +1,23 @@
 // dmmlog: the headless logger. Reads meter bytes from a file, standard input
-// or a serial device, decodes them with the program's own frame assembly and
-// decoders, records them with its reading log and writes every recorded row
-// as soon as it is recorded (text table or JSON lines).
+// or a serial device (through the window's own serial port driver), decodes
+// them with the program's own frame assembly and decoders, records them with
+// its reading log and writes every recorded row as soon as it is recorded
+// (text table or JSON lines).
 
 #include <fcntl.h>
 #include <poll.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <QEventLoop>
+#include <QSocketNotifier>
 #include <QString>
+#include <QTimer>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -23,6 +27,7 @@
 #include "decode/frame_assembly.h"
 #include "decode/model_config.h"
 #include "decode/text_rules.h"
+#include "link/serial_port_driver.h"
 #include "record/data_files.h"
 #include "record/reading_log.h"
 #include "record/recall_clock.h"
@@ -157,8 +162,16 @@ Options ParseOptions(int argc, char** argv) {
 }
 
 volatile std::sig_atomic_t gStop = 0;
+// The write end of the pipe that wakes the serial event loop; -1 without one.
+volatile std::sig_atomic_t gStopPipe = -1;
 void OnSignal(int) {
     gStop = 1;
+    if (gStopPipe >= 0) {
+        const int saved = errno;
+        const ssize_t written = ::write(gStopPipe, "", 1);
+        static_cast<void>(written);  // a full pipe already holds a wake-up
+        errno = saved;
+    }
 }
 
 std::string JsonString(std::string_view s) {
@@ -264,23 +277,6 @@ long long MonotonicMs() {
     return ts.tv_sec * 1000LL + ts.tv_nsec / 1000000;
 }
 
-int OpenSerial(const std::string& device) {
-    const int fd = ::open(device.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return -1;
-    termios tio{};
-    if (tcgetattr(fd, &tio) == 0) {
-        cfmakeraw(&tio);
-        cfsetispeed(&tio, B2400);
-        cfsetospeed(&tio, B2400);
-        tio.c_cflag |= CLOCAL | CREAD;
-        tio.c_cflag &= ~(PARENB | CSTOPB | CRTSCTS);
-        tio.c_cflag = (tio.c_cflag & ~CSIZE) | CS8;
-        tcsetattr(fd, TCSANOW, &tio);  // a pseudo-terminal ignores the speed; that is fine
-    }
-    return fd;
-}
-
 int Convert(const Options& o) {
     ReadingTable table;
     const auto loaded = LoadTableFromFile(QString::fromStdString(o.convertIn), table, false);
@@ -297,14 +293,157 @@ int Convert(const Options& o) {
     return 0;
 }
 
+bool ReachedCount(const Options& o, const LoggerHost& host) {
+    return o.count >= 0 && host.rows() >= o.count;
+}
+
+// A decoding error is reported and the bytes after the failed frame are
+// decoded as usual.
+void FeedChunk(const Options& o, FrameReceiver& receiver, const LoggerHost& host,
+               const uint8_t* data, size_t size) {
+    size_t done = 0;
+    while (done < size) {
+        try {
+            receiver.feed(o.family, data + done, int32_t(size - done));
+            done = size;
+        } catch (const ConversionError& e) {
+            std::fprintf(stderr, "%s\n", e.what());
+            done += receiver.consumed();
+        }
+        if (ReachedCount(o, host))
+            break;
+    }
+}
+
+// The sampling timer's tick; false when the row could not be written.
+bool SamplingTick(LoggerHost& host) {
+    host.INDataToTable(0);
+    return host.flush();
+}
+
+// A file or standard input, read until its end.
+int ReadStream(const Options& o, int fd, LoggerHost& host, FrameReceiver& receiver) {
+    const long long intervalMs = o.intervalSeconds * 1000LL;
+    long long nextTick = intervalMs > 0 ? MonotonicMs() + intervalMs : 0;
+    uint8_t buf[4096];
+    while (!gStop && !ReachedCount(o, host)) {
+        int timeout = -1;
+        if (intervalMs > 0) {
+            const long long now = MonotonicMs();
+            if (now >= nextTick) {
+                nextTick += intervalMs;
+                if (!SamplingTick(host))
+                    return 1;
+                continue;
+            }
+            timeout = int(nextTick - now);
+        }
+        pollfd p{fd, POLLIN, 0};
+        const int ready = ::poll(&p, 1, timeout);
+        if (ready < 0) {
+            if (errno == EINTR)
+                continue;
+            return 1;
+        }
+        if (ready == 0)
+            continue;
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n == 0)
+            break;
+        if (n < 0) {
+            if (errno == EINTR || errno == EAGAIN)
+                continue;
+            std::fprintf(stderr, "dmmlog: read error: %s\n", std::strerror(errno));
+            return 1;
+        }
+        FeedChunk(o, receiver, host, buf, size_t(n));
+        if (!host.flush())
+            return 1;
+    }
+    return 0;
+}
+
+// The meter's serial line at 2400 baud 8N1, on the same driver the window
+// uses: COM1 names the given device.
+std::unique_ptr<TCommPortDriver> OpenSerialPort(const std::string& device) {
+    auto port = std::make_unique<TCommPortDriver>();
+    const QString path = QString::fromLocal8Bit(device.c_str());
+    port->setPortNameResolver([path](TComPortNumber) { return path; });
+    port->setComPort(pnCOM1);
+    port->setComPortSpeed(br2400);
+    if (!port->OpenPort())
+        return nullptr;
+    return port;
+}
+
+// Runs the event loop the driver polls from, until the row count is reached,
+// a signal arrives, output fails or the line goes away. A logger left alone
+// must not wait for ever on a dead device, so a hang-up ends the run.
+int ReadSerial(const Options& o, TCommPortDriver& port, LoggerHost& host, FrameReceiver& receiver) {
+    int wake[2];
+    if (::pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) {
+        std::fprintf(stderr, "dmmlog: %s\n", std::strerror(errno));
+        return 1;
+    }
+    gStopPipe = wake[1];
+
+    QEventLoop loop;
+    int status = 0;
+    bool finished = false;
+    auto finish = [&](int result) {
+        if (!finished)
+            status = result;
+        finished = true;
+        loop.quit();
+    };
+    port.OnReceiveData = [&](TCommPortDriver*, const uint8_t* data, int32_t size) {
+        if (finished)
+            return;
+        FeedChunk(o, receiver, host, data, size_t(size));
+        if (!host.flush())
+            finish(1);
+        else if (ReachedCount(o, host))
+            finish(0);
+    };
+    port.OnHangUp = [&](TCommPortDriver*) {
+        std::fprintf(stderr, "dmmlog: %s: the line went silent\n", o.serial.c_str());
+        finish(1);
+    };
+    QSocketNotifier stop(wake[0], QSocketNotifier::Read);
+    QObject::connect(&stop, &QSocketNotifier::activated, [&] { finish(0); });
+    QTimer sampling;
+    sampling.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&sampling, &QTimer::timeout, [&] {
+        if (finished)
+            return;
+        if (!SamplingTick(host))
+            finish(1);
+        else if (ReachedCount(o, host))
+            finish(0);
+    });
+    if (o.intervalSeconds > 0)
+        sampling.start(o.intervalSeconds * 1000);
+
+    if (!gStop && !ReachedCount(o, host))
+        loop.exec();
+
+    port.ClosePort();
+    port.OnReceiveData = nullptr;
+    port.OnHangUp = nullptr;
+    gStopPipe = -1;
+    ::close(wake[0]);
+    ::close(wake[1]);
+    return status;
+}
+
 int Run(const Options& o) {
     int fd = 0;
-    const bool fromSerial = !o.serial.empty();
-    if (fromSerial) {
-        fd = OpenSerial(o.serial);
-        if (fd < 0) {
-            std::fprintf(stderr, "dmmlog: cannot open %s: %s\n", o.serial.c_str(),
-                         std::strerror(errno));
+    std::unique_ptr<TCommPortDriver> port;
+    if (!o.serial.empty()) {
+        port = OpenSerialPort(o.serial);
+        if (!port) {
+            std::fprintf(stderr, "dmmlog: cannot open %s (missing, busy or not permitted)\n",
+                         o.serial.c_str());
             return 1;
         }
     } else if (o.input != "-") {
@@ -324,76 +463,7 @@ int Run(const Options& o) {
     if (!host.flush())
         return 1;
 
-    const long long intervalMs = o.intervalSeconds * 1000LL;
-    long long nextTick = intervalMs > 0 ? MonotonicMs() + intervalMs : 0;
-    uint8_t buf[4096];
-    int status = 0;
-    auto reachedCount = [&] { return o.count >= 0 && host.rows() >= o.count; };
-
-    while (!gStop && !reachedCount()) {
-        int timeout = -1;
-        if (intervalMs > 0) {
-            const long long now = MonotonicMs();
-            if (now >= nextTick) {
-                host.INDataToTable(0);  // the sampling timer's tick
-                nextTick += intervalMs;
-                if (!host.flush()) {
-                    status = 1;
-                    break;
-                }
-                continue;
-            }
-            timeout = int(nextTick - now);
-        }
-        pollfd p{fd, POLLIN, 0};
-        const int ready = ::poll(&p, 1, timeout);
-        if (ready < 0) {
-            if (errno == EINTR)
-                continue;
-            status = 1;
-            break;
-        }
-        if (ready == 0)
-            continue;
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n == 0) {
-            if (fromSerial) {
-                // The other end of a pseudo-terminal went away; wait for it.
-                ::usleep(50000);
-                continue;
-            }
-            break;
-        }
-        if (n < 0) {
-            if (errno == EINTR || errno == EAGAIN)
-                continue;
-            if (fromSerial && errno == EIO) {
-                ::usleep(50000);
-                continue;
-            }
-            std::fprintf(stderr, "dmmlog: read error: %s\n", std::strerror(errno));
-            status = 1;
-            break;
-        }
-        // A decoding error is reported and the bytes after the failed frame
-        // are decoded as usual.
-        size_t done = 0;
-        while (done < size_t(n)) {
-            try {
-                receiver.feed(o.family, buf + done, int32_t(size_t(n) - done));
-                done = size_t(n);
-            } catch (const ConversionError& e) {
-                std::fprintf(stderr, "%s\n", e.what());
-                done += receiver.consumed();
-            }
-            if (reachedCount())
-                break;
-        }
-        if (!host.flush()) {
-            status = 1;
-            break;
-        }
-    }
+    int status = port ? ReadSerial(o, *port, host, receiver) : ReadStream(o, fd, host, receiver);
     if (fd != 0)
         ::close(fd);
     if (status == 0 && !host.flush())

@@ -1,0 +1,280 @@
+#include "link/serial_port_driver.h"
+
+#include <QFileInfo>
+#include <algorithm>
+#include <array>
+
+#ifdef Q_OS_UNIX
+#include <poll.h>
+#include <termios.h>
+#endif
+
+namespace dmm {
+
+namespace {
+
+constexpr std::array<int32_t, 13> kBaudRates = {110,   300,   600,   1200,  2400,  4800,  9600,
+                                                14400, 19200, 38400, 56000, 57600, 115200};
+
+QSerialPort::Parity QtParity(TComPortParity parity) {
+    switch (parity) {
+        case ptODD:
+            return QSerialPort::OddParity;
+        case ptEVEN:
+            return QSerialPort::EvenParity;
+        case ptMARK:
+            return QSerialPort::MarkParity;
+        case ptSPACE:
+            return QSerialPort::SpaceParity;
+        default:
+            return QSerialPort::NoParity;
+    }
+}
+
+QSerialPort::StopBits QtStopBits(TComPortStopBits bits) {
+    switch (bits) {
+        case sb1HALFBITS:
+            return QSerialPort::OneAndHalfStop;
+        case sb2BITS:
+            return QSerialPort::TwoStop;
+        default:
+            return QSerialPort::OneStop;
+    }
+}
+
+// A hung-up terminal polls readable for ever while every read fails or comes
+// back empty; only the poll flags tell it from a quiet line.
+bool LineHungUp([[maybe_unused]] const QSerialPort& port) {
+#ifdef Q_OS_UNIX
+    pollfd p{port.handle(), POLLIN, 0};
+    return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+#else
+    return false;  // a failed read just ends that poll
+#endif
+}
+
+}  // namespace
+
+int32_t BaudRateOf(TComPortBaudRate rate) {
+    return size_t(rate) < kBaudRates.size() ? kBaudRates[size_t(rate)] : 0;
+}
+
+QString DefaultPortName(TComPortNumber port) {
+#ifdef Q_OS_WIN
+    return QStringLiteral("COM") + QString::number(int(port) + 1);
+#else
+    const QString number = QString::number(int(port));
+    QString path;
+    for (const char* stem : {"/dev/ttyUSB", "/dev/ttyACM", "/dev/ttyS"}) {
+        path = QLatin1String(stem) + number;
+        if (QFileInfo::exists(path))
+            break;
+    }
+    return path;
+#endif
+}
+
+TCommPortDriver::TCommPortDriver(QObject* owner)
+    : QObject(owner),
+      pollTimer_(this),
+      buffer_(std::make_unique<uint8_t[]>(inBufSize_)),
+      resolveName_(DefaultPortName) {
+    pollTimer_.setObjectName(QStringLiteral("pollTimer"));  // tests watch it by name
+    connect(&pollTimer_, &QTimer::timeout, this, &TCommPortDriver::PollReceive);
+    // The poll takes the bytes; QSerialPort's readyRead is left unconnected.
+    connect(&port_, &QSerialPort::errorOccurred, this, &TCommPortDriver::ReadErrorOccurred);
+}
+
+TCommPortDriver::~TCommPortDriver() {
+    ClosePort();
+}
+
+bool TCommPortDriver::OpenPort() {
+    if (open_)
+        return true;
+    const QString name = resolveName_(comPort_);
+    if (name.isEmpty())
+        return false;
+    port_.setPortName(name);
+    // Exclusive: QSerialPort locks the device against every other opener.
+    if (!port_.open(QIODevice::ReadWrite))
+        return false;
+    open_ = true;
+    hungUp_ = false;
+    ApplyPortSettings();
+    StartPolling();
+    return true;
+}
+
+void TCommPortDriver::ClosePort() {
+    if (!open_)
+        return;
+    pollTimer_.stop();
+    port_.close();  // already closed if the line went away
+    open_ = false;
+    hungUp_ = false;
+}
+
+void TCommPortDriver::ApplyPortSettings() {
+    if (!port_.isOpen())
+        return;
+    // Every call below may be refused (a pseudo-terminal has no DTR, an
+    // adapter may lack a rate); the port keeps what it accepted.
+    port_.setBaudRate(BaudRateOf(speed_));
+    port_.setDataBits(QSerialPort::DataBits(5 + std::min<int>(dataBits_, db8BITS)));
+    port_.setParity(QtParity(parity_));
+    port_.setStopBits(QtStopBits(stopBits_));
+    port_.setFlowControl(hwHandshaking_ == hhRTSCTS ? QSerialPort::HardwareControl
+                                                    : QSerialPort::NoFlowControl);
+    SetTerminalFlags();
+    port_.setDataTerminalReady(enableDtr_);
+    if (hwHandshaking_ != hhRTSCTS)
+        port_.setRequestToSend(false);
+    PurgePortBuffers(true, true);
+    // QSerialPort's own buffer is the input queue. It stops taking bytes when
+    // full and leaves the rest with the system until a poll makes room; an
+    // unlimited one (size 0) would grow for ever with a zero-sized buffer.
+    port_.setReadBufferSize(std::max<qint64>(inBufSize_, 1));
+}
+
+// What QSerialPort's setters cannot express goes to the terminal directly:
+// both handshakes at once (it has a single flow-control choice), and plain
+// parity after mark or space (it leaves the stick-parity flag set).
+void TCommPortDriver::SetTerminalFlags() {
+#ifdef Q_OS_UNIX
+    termios tio{};
+    if (::tcgetattr(port_.handle(), &tio) != 0)
+        return;
+    tio.c_iflag &= ~tcflag_t(IXON | IXOFF | IXANY);
+    if (swHandshaking_ == shXONXOFF)
+        tio.c_iflag |= IXON | IXOFF;
+#ifdef CMSPAR
+    if (parity_ != ptMARK && parity_ != ptSPACE)
+        tio.c_cflag &= ~tcflag_t(CMSPAR);
+#endif
+    ::tcsetattr(port_.handle(), TCSANOW, &tio);
+#else
+    if (swHandshaking_ == shXONXOFF && hwHandshaking_ != hhRTSCTS)
+        port_.setFlowControl(QSerialPort::SoftwareControl);
+#endif
+}
+
+void TCommPortDriver::PurgePortBuffers(bool input, bool output) {
+    if (!port_.isOpen())
+        return;
+    QSerialPort::Directions directions;
+    if (input)
+        directions |= QSerialPort::Input;
+    if (output)
+        directions |= QSerialPort::Output;
+    if (directions)
+        port_.clear(directions);
+}
+
+void TCommPortDriver::setComPort(TComPortNumber port) {
+    if (!open_)
+        comPort_ = port;
+}
+
+void TCommPortDriver::setComPortSpeed(TComPortBaudRate speed) {
+    speed_ = speed;
+    if (open_)
+        ApplyPortSettings();
+}
+
+void TCommPortDriver::setComPortDataBits(TComPortDataBits bits) {
+    dataBits_ = bits;
+    if (open_)
+        ApplyPortSettings();
+}
+
+void TCommPortDriver::setComPortStopBits(TComPortStopBits bits) {
+    stopBits_ = bits;
+    if (open_)
+        ApplyPortSettings();
+}
+
+void TCommPortDriver::setComPortParity(TComPortParity parity) {
+    parity_ = parity;
+    if (open_)
+        ApplyPortSettings();
+}
+
+void TCommPortDriver::setComPortHwHandshaking(TComPortHwHandshaking handshaking) {
+    hwHandshaking_ = handshaking;
+    if (open_)
+        ApplyPortSettings();
+}
+
+void TCommPortDriver::setComPortSwHandshaking(TComPortSwHandshaking handshaking) {
+    swHandshaking_ = handshaking;
+    if (open_)
+        ApplyPortSettings();
+}
+
+void TCommPortDriver::setComPortInBufSize(uint16_t size) {
+    if (open_)
+        return;
+    inBufSize_ = size;
+    buffer_.reset();
+    buffer_ = std::make_unique<uint8_t[]>(size);
+}
+
+void TCommPortDriver::setComPortPollingDelay(uint16_t delay) {
+    if (delay == pollingDelay_)
+        return;
+    pollingDelay_ = delay;
+    if (open_) {
+        pollTimer_.stop();
+        StartPolling();
+    }
+}
+
+void TCommPortDriver::setPortNameResolver(PortNameResolver resolver) {
+    resolveName_ = resolver ? std::move(resolver) : PortNameResolver(DefaultPortName);
+}
+
+void TCommPortDriver::StartPolling() {
+    // A zero period would poll on every pass of the event loop.
+    pollTimer_.start(std::max<int>(pollingDelay_, 1));
+}
+
+void TCommPortDriver::PollReceive() {
+    if (!port_.isOpen())
+        return;  // closed, or the line is gone
+    const qint64 count = port_.read(reinterpret_cast<char*>(buffer_.get()), inBufSize_);
+    if (count <= 0) {
+        // Not every Qt version reports a hung-up line as a read error; a quiet
+        // poll is the moment to look.
+        CheckLine();
+        return;
+    }
+    if (OnReceiveData)
+        OnReceiveData(this, buffer_.get(), int32_t(count));
+}
+
+// QSerialPort reports a hung-up line on every pass of the event loop and keeps
+// its read notifier armed, so the loop would spin. The check runs queued: the
+// error comes from inside the notifier, which closing the port deletes.
+void TCommPortDriver::ReadErrorOccurred(QSerialPort::SerialPortError error) {
+    if (error != QSerialPort::ReadError && error != QSerialPort::ResourceError)
+        return;
+    if (lineCheckQueued_)
+        return;
+    lineCheckQueued_ = true;
+    QMetaObject::invokeMethod(this, &TCommPortDriver::CheckLine, Qt::QueuedConnection);
+}
+
+// A line that has gone away is closed underneath: no notifier, no spinning.
+// The driver itself stays open and silent until ClosePort.
+void TCommPortDriver::CheckLine() {
+    lineCheckQueued_ = false;
+    if (!port_.isOpen() || !LineHungUp(port_))
+        return;
+    port_.close();
+    hungUp_ = true;
+    if (OnHangUp)
+        OnHangUp(this);
+}
+
+}  // namespace dmm
