@@ -19,10 +19,13 @@
 
 #include "app/error_handler.h"
 #include "app/lcd_widgets.h"
+#include "app/print_report.h"
 #include "chart/limit_rules.h"
 #include "decode/date_time.h"
 #include "decode/decoders.h"
 #include "decode/model_config.h"
+#include "link/hid_controller.h"
+#include "link/serial_port_driver.h"
 #include "record/reading_table_model.h"
 
 namespace dmm::app {
@@ -80,6 +83,10 @@ class MessageBoxDialogs : public WindowDialogs {
         return chosen;
     }
 
+    void previewReport(QWidget* parent, const ReadingTable& table) override {
+        ShowReportPreview(parent, table);
+    }
+
   private:
     static QString Chosen(QFileDialog& dialog) {
         if (dialog.exec() != QDialog::Accepted)
@@ -107,7 +114,7 @@ char32_t TypedCharacter(const QKeyEvent& event) {
     return c < 0x20 || c == 0x7F ? 0 : c;
 }
 
-TFCOMM::TFCOMM(QWidget* parent)
+TFCOMM::TFCOMM(QWidget* parent, std::shared_ptr<HidBackend> hid)
     : QMainWindow(parent), receiver_(state_, *this), log_(cds1_), dialogs_(StandardDialogs()) {
     setObjectName(QStringLiteral("FCOMM"));
     setWindowTitle(ToQString(kDesignCaption));
@@ -130,12 +137,15 @@ TFCOMM::TFCOMM(QWidget* parent)
     CreateMenu();
     CreateTimers();
     ConnectHandlers();
+    CreateLinks(std::move(hid));
+    ConnectLinkHandlers();
     // The window is exactly the client area and the menu bar.
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     FormCreate();
 }
 
 TFCOMM::~TFCOMM() {
+    CloseLinks();
     if (loader_.joinable()) {
         abortLoad_ = true;
         loader_.join();
@@ -245,6 +255,21 @@ bool TFCOMM::FilterEvent(QObject* watched, QEvent* event) {
             if (watched == BtExit) {
                 BtExit1Click();
                 return true;
+            }
+            if (watched == BTCon) {
+                BTCon1Click();
+                return true;
+            }
+            if (watched == BtDiscon) {
+                BtDiscon1Click();
+                return true;
+            }
+            // Each port panel selects the next port: COM 1 -> COM 2 -> ... -> COM 1.
+            for (size_t i = 0; i < portPanels_.size(); ++i) {
+                if (watched == portPanels_[i]) {
+                    SelectPort(int((i + 1) % portPanels_.size()));
+                    return true;
+                }
             }
             break;
         default:

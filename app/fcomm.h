@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -53,8 +54,12 @@ class QToolButton;
 class QValueAxis;
 
 namespace dmm {
+class HidBackend;
 class ReadingTableModel;
-}
+class TCommPortDriver;
+class TJvHidDevice;
+class TJvHidDeviceController;
+}  // namespace dmm
 
 namespace dmm::app {
 
@@ -79,6 +84,8 @@ class WindowDialogs {
     // The chart picture's save dialog; an empty name when cancelled. It
     // offers the name chosen last time and asks before overwriting a file.
     virtual QString savePictureName(QWidget* parent) = 0;
+    // The printed report of the table in a print preview, until it closes.
+    virtual void previewReport(QWidget* parent, const ReadingTable& table) = 0;
 };
 
 // The dialogs as the user sees them.
@@ -104,7 +111,8 @@ class TFCOMM : public QMainWindow, public DecoderHost {
     // costs the row header time in proportion to the rows held.
     static constexpr int kGridSyncMs = 500;
 
-    explicit TFCOMM(QWidget* parent = nullptr);
+    // hid: where the HID devices come from; null gives the system's own.
+    explicit TFCOMM(QWidget* parent = nullptr, std::shared_ptr<HidBackend> hid = nullptr);
     ~TFCOMM() override;
 
     void setDialogs(std::unique_ptr<WindowDialogs> dialogs);
@@ -115,6 +123,14 @@ class TFCOMM : public QMainWindow, public DecoderHost {
     void HTarvoRData(const uint8_t* data, int size);
     // Decodes FrameText as a Tarvo frame and shows the result.
     void LcdDisplayTarvo();
+    // The cable's data handlers: one input report each, on the window thread.
+    void HTarvoHidData(TJvHidDevice* HidDev, uint8_t ReportID, const uint8_t* Data, uint16_t Size);
+    void HMeskoHidData(TJvHidDevice* HidDev, uint8_t ReportID, const uint8_t* Data, uint16_t Size);
+
+    // The links: the serial port driver and the HID controller.
+    TCommPortDriver& comm2() { return *COMM2; }
+    TJvHidDeviceController& hidCtl() { return *HidCtl; }
+    TJvHidDevice* currentHidDevice() const { return CurrentHidDevice; }
 
     const MeterState& meterState() const { return state_; }
     const TChartControl& chartPager() const { return *ChartPager; }
@@ -130,6 +146,26 @@ class TFCOMM : public QMainWindow, public DecoderHost {
     void FormResize();
     void BitBtn1Click();
     void BtExit1Click();
+
+    // Connection control.
+    void COM11Click();
+    void COM21Click();
+    void COM31Click();
+    void COM41Click();
+    void COMConClick();
+    void BTCon1Click();
+    void BtDiscon1Click();
+    void USBConClick();
+    void SetFeatureClick();
+    void ReadBtnClick();
+    void ClearBtnClick();
+    void InfoBtnClick();
+    void ConTimerTimer();
+    bool HidCtlEnumerate(TJvHidDevice* HidDev, int32_t Idx);
+    void HidCtlDeviceChange(QObject* Sender);
+    void HidCtlArrival(TJvHidDevice* HidDev);
+    void HidCtlRemoval(TJvHidDevice* HidDev);
+    void HidCtlDeviceDataError(TJvHidDevice* HidDev, uint32_t Error);
 
     // The reading log's controls.
     void RecordSIClick();
@@ -147,6 +183,9 @@ class TFCOMM : public QMainWindow, public DecoderHost {
     // The data files.
     void saveasClick();
     void SpeedButton2Click();
+
+    // The printed report.
+    void BtPrintClick();
 
     // The recall clock.
     void RecallCheckClick();
@@ -224,6 +263,7 @@ class TFCOMM : public QMainWindow, public DecoderHost {
 
     // fcomm_host.cpp
     void readingRecorded(double value);
+    void ShowPendingHostState();
 
     // fcomm_recording.cpp
     void CapacityClick(size_t item);
@@ -240,6 +280,17 @@ class TFCOMM : public QMainWindow, public DecoderHost {
     void FinishLoad();
     void SetFileButtonsEnabled(bool enabled);
 
+    // fcomm_connection.cpp
+    void CreateLinks(std::shared_ptr<HidBackend> hid);
+    void ConnectLinkHandlers();
+    void CloseLinks();
+    void SelectPort(int index);
+    void SerialConnect();
+    void SerialDisconnect();
+    TJvHidDevice* SelectedDevice() const;
+    void AddHistoryLine(const QString& line);
+    void ShowLinkSilent();
+
     // fcomm.cpp
     void LinkButtonToggled(QPushButton* button, bool down);
     bool FilterEvent(QObject* watched, QEvent* event);  // true: the event is dropped
@@ -254,6 +305,11 @@ class TFCOMM : public QMainWindow, public DecoderHost {
     std::string LastGoodHigh_;
     std::string LastGoodLow_;
     std::unique_ptr<WindowDialogs> dialogs_;
+    // The links.
+    std::unique_ptr<TCommPortDriver> COMM2;
+    std::unique_ptr<TJvHidDeviceController> HidCtl;
+    TJvHidDevice* CurrentHidDevice = nullptr;
+
     // The trend chart's points and its pager, made by FormCreate.
     std::unique_ptr<TrendChart> trend_;
     std::unique_ptr<TChartControl> ChartPager;
@@ -272,6 +328,11 @@ class TFCOMM : public QMainWindow, public DecoderHost {
     double axisMin_ = 0;
     double axisMax_ = 0;
     int verdictShown_ = -1;  // -1 none yet, else the Verdict
+    // What the last frames gave the value box, the page label and the bar,
+    // shown when the chunk has been decoded.
+    std::optional<std::string> pendingValue_;
+    std::optional<int32_t> pendingPage_;
+    std::optional<int> pendingBar_;
 
     // A data file being read by the loader thread.
     std::thread loader_;
@@ -339,6 +400,15 @@ class TFCOMM : public QMainWindow, public DecoderHost {
     QLabel* BTCon = nullptr;
     QLabel* BtDiscon = nullptr;
     QLabel* BtExit = nullptr;
+    QToolButton* ReadBtn = nullptr;
+    QToolButton* ClearBtn = nullptr;
+    QToolButton* InfoBtn = nullptr;
+    QPushButton* SetFeature = nullptr;
+    std::array<QLabel*, 4> portPanels_{};
+    std::array<QAction*, 4> portItems_{};  // COM11 .. COM41
+    QMenu* ComSetup1 = nullptr;
+    QAction* START1 = nullptr;
+    QAction* STOP1 = nullptr;
     QCheckBox* IFDralin = nullptr;
 
     QMenu* Record1 = nullptr;
@@ -354,6 +424,7 @@ class TFCOMM : public QMainWindow, public DecoderHost {
     QTimer* Timer3 = nullptr;
     QTimer* Timer4 = nullptr;
     QTimer* gridTimer_ = nullptr;
+    QTimer* ConTimer = nullptr;
 
     // The chart's place before it was enlarged: left, top, width, height.
     std::array<int32_t, 4> SavedChartBounds{};

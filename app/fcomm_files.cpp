@@ -135,4 +135,19 @@ void TFCOMM::SetFileButtonsEnabled(bool enabled) {
         button->setEnabled(enabled);
 }
 
+void TFCOMM::BtPrintClick() {
+    // The report keeps the rows it was laid out with; the grid rests while
+    // the preview is open and then shows what was recorded meanwhile.
+    SyncGrid();
+    DBGrid1->setUpdatesEnabled(false);
+    struct ResumeGrid {
+        TFCOMM& window;
+        ~ResumeGrid() {
+            window.DBGrid1->setUpdatesEnabled(true);
+            window.SyncGrid();
+        }
+    } resume{*this};
+    dialogs_->previewReport(this, cds1_);
+}
+
 }  // namespace dmm::app

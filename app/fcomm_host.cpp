@@ -69,10 +69,10 @@ void TFCOMM::ShowSeries(int index) {
         series[index]->setVisible(true);
 }
 
+// The value box, the page label and the bar show the last frame of a chunk:
+// a burst of frames from the line updates each widget once, in RenderLcd.
 void TFCOMM::SetMeasuredValue(const std::string& valueText) {
-    const QString text = QString::fromStdString(valueText);
-    if (T1VALUE->text() != text)
-        T1VALUE->setText(text);
+    pendingValue_ = valueText;
 }
 
 void TFCOMM::ShowVerdict(Verdict verdict) {
@@ -101,11 +101,30 @@ void TFCOMM::INDataToTable(int) {
 }
 
 void TFCOMM::readingRecorded(double value) {
-    Bt10->setText(QString::number(ChartPager->AddPoint(value)));
+    pendingPage_ = ChartPager->AddPoint(value);
 }
 
 void TFCOMM::SetBarPosition(int position) {
-    PBar2->setValue(std::clamp(position, PBar2->minimum(), PBar2->maximum()));
+    pendingBar_ = position;
+}
+
+void TFCOMM::ShowPendingHostState() {
+    if (pendingValue_) {
+        const QString text = QString::fromStdString(*pendingValue_);
+        if (T1VALUE->text() != text)
+            T1VALUE->setText(text);
+        pendingValue_.reset();
+    }
+    if (pendingPage_) {
+        const QString text = QString::number(*pendingPage_);
+        if (Bt10->text() != text)
+            Bt10->setText(text);
+        pendingPage_.reset();
+    }
+    if (pendingBar_) {
+        PBar2->setValue(std::clamp(*pendingBar_, PBar2->minimum(), PBar2->maximum()));
+        pendingBar_.reset();
+    }
 }
 
 void TFCOMM::Beep() {

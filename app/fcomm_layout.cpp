@@ -324,6 +324,7 @@ void TFCOMM::CreateTopBar(QWidget* client) {
         SetBackground(port, kSilver);
         port->setVisible(i == 0);
         *ports[i] = port;
+        portPanels_[size_t(i)] = port;
     }
     COMCon =
         Place(new QPushButton(QStringLiteral("COM Connect"), Panel6), "COMCon", 65, 2, 147, 25);
@@ -489,8 +490,9 @@ void TFCOMM::CreateChart(QWidget* client) {
     SetTextColour(Bt10, Qt::blue);
 
     // The speed buttons that the chart covers, drawn beneath it.
-    SpeedButton(client, "ReadBtn", QStringLiteral("Read"), 622, 308, 81, 22);
-    SpeedButton(client, "ClearBtn", QStringLiteral("Clear"), 533, 234, 81, 21);
+    ReadBtn = SpeedButton(client, "ReadBtn", QStringLiteral("Read"), 622, 308, 81, 22);
+    ReadBtn->setCheckable(true);
+    ClearBtn = SpeedButton(client, "ClearBtn", QStringLiteral("Clear"), 533, 234, 81, 21);
 
     auto* chart = new QChart();
     chart->legend()->hide();
@@ -547,11 +549,12 @@ void TFCOMM::CreateChart(QWidget* client) {
 }
 
 void TFCOMM::CreateParkedControls(QWidget* client) {
-    SpeedButton(client, "InfoBtn", QStringLiteral("Info"), 838, 214, 57, 22);
+    InfoBtn = SpeedButton(client, "InfoBtn", QStringLiteral("Info"), 838, 214, 57, 22);
     DevListBox = Place(new QListWidget(client), "DevListBox", 742, 327, 10, 25);
     systeminfomation = Edit(client, "systeminfomation", QString(), 947, 240, 22, 21);
     systeminfomation->setFont(SystemSans(11, false));
-    Place(new QPushButton(QStringLiteral("SetFeature"), client), "SetFeature", 443, 508, 81, 21);
+    SetFeature = Place(new QPushButton(QStringLiteral("SetFeature"), client), "SetFeature", 443,
+                       508, 81, 21);
 
     Panel2 = Panel(client, "Panel2", 928, 464, 334, 25, QFrame::Sunken);
     SetBackground(Panel2, kSilver);
@@ -668,16 +671,21 @@ void TFCOMM::CreateMenu() {
     };
 
     QMenu* ports = menu("ComSetup1", "ComSetup", false);
+    ComSetup1 = ports;
     const char* portItems[][2] = {
         {"COM11", "COM1"}, {"COM21", "COM2"}, {"COM31", "COM3"}, {"COM41", "COM4"}};
     for (const auto& p : portItems) {
         QAction* port = item(ports, p[0], p[1]);
         port->setCheckable(true);
         port->setChecked(&p == &portItems[0]);
+        portItems_[size_t(&p - portItems)] = port;
     }
     QMenu* link = menu("Connect1", "Connect", false);
-    item(link, "START1", "START");
-    item(link, "STOP1", "STOP")->setEnabled(false);
+    START1 = item(link, "START1", "START");
+    START1->setCheckable(true);
+    STOP1 = item(link, "STOP1", "STOP");
+    STOP1->setCheckable(true);
+    STOP1->setEnabled(false);
 
     QMenu* graphic = menu("Graphic", "Graphic", false);
     item(graphic, "First", "First");
@@ -726,6 +734,7 @@ void TFCOMM::CreateTimers() {
     Timer4 = timer("Timer4", 1000, true);
     gridTimer_ = timer("GridTimer", kGridSyncMs, true);
     loadPoll_ = timer("LoadPoll", 100, false);
+    ConTimer = timer("ConTimer", 100, false);
 }
 
 void TFCOMM::ConnectHandlers() {
@@ -761,6 +770,7 @@ void TFCOMM::ConnectHandlers() {
     connect(saveas, &QToolButton::clicked, this, handler(&TFCOMM::saveasClick));
     connect(Save1, &QAction::triggered, this, handler(&TFCOMM::saveasClick));
     connect(OpenDataFiles, &QToolButton::clicked, this, handler(&TFCOMM::SpeedButton2Click));
+    connect(BtPrint, &QToolButton::clicked, this, handler(&TFCOMM::BtPrintClick));
 
     // The chart's pages: the toolbar and the hidden "Graphic" menu.
     const std::pair<QToolButton*, void (TFCOMM::*)()> pages[] = {

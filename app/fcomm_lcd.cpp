@@ -25,6 +25,7 @@ void TFCOMM::AddLcdWidget(El element, QWidget* widget, LcdLabel* label, QLabel* 
 }
 
 void TFCOMM::RenderLcd() {
+    ShowPendingHostState();
     const LcdState& lcd = state_.Lcd;
     for (size_t i = 0; i < kElementCount; ++i) {
         LcdItem& item = lcd_[i];

@@ -39,6 +39,7 @@ bool TFCOMM::RecordSITimeKeyPress(QKeyEvent* event) {
 
 void TFCOMM::Timer1Timer() {
     INDataToTable(0);
+    RenderLcd();
 }
 
 void TFCOMM::CapacityClick(size_t item) {

@@ -22,7 +22,8 @@ struct ReadingWalk {
     long n = 0;
     const CurrentReading& next() {
         value += int(rng() % 21) - 10;
-        if (value < -19999 || value > 19999) value = 0;
+        if (value < -19999 || value > 19999)
+            value = 0;
         char text[16];
         std::snprintf(text, sizeof text, "%s%d.%04d", value < 0 ? "-" : "", std::abs(value) / 10000,
                       std::abs(value) % 10000);
@@ -40,7 +41,8 @@ struct ReadingWalk {
 
 double NsPerAppend(ReadingLog& log, ReadingWalk& walk, int count) {
     const auto start = std::chrono::steady_clock::now();
-    for (int i = 0; i < count; ++i) log.INDataToTable(walk.next(), true, true);
+    for (int i = 0; i < count; ++i)
+        log.INDataToTable(walk.next(), true, true);
     return bench::Seconds(std::chrono::steady_clock::now() - start) * 1e9 / count;
 }
 
@@ -57,7 +59,8 @@ int main() {
         ReadingLog log(table);
         log.RecordLimit = 100000000;
         ReadingWalk walk;
-        for (int i = 0; i < 1000; ++i) log.INDataToTable(walk.next(), true, true);
+        for (int i = 0; i < 1000; ++i)
+            log.INDataToTable(walk.next(), true, true);
         small = std::min(small, NsPerAppend(log, walk, sample));
     }
 
@@ -66,14 +69,17 @@ int main() {
     ReadingLog log(table);
     log.RecordLimit = 100000000;
     ReadingWalk walk;
-    for (size_t i = 0; i < rows; ++i) log.INDataToTable(walk.next(), true, true);
+    for (size_t i = 0; i < rows; ++i)
+        log.INDataToTable(walk.next(), true, true);
     const size_t after = bench::ResidentBytes();
 
     double large = 1e30;
-    for (int run = 0; run < 5; ++run) large = std::min(large, NsPerAppend(log, walk, sample));
+    for (int run = 0; run < 5; ++run)
+        large = std::min(large, NsPerAppend(log, walk, sample));
 
     std::printf("table_bytes_per_row %.1f bytes\n", double(after - before) / double(rows));
-    std::printf("table_accounted_bytes_per_row %.1f bytes\n", double(table.bytes()) / double(table.size()));
+    std::printf("table_accounted_bytes_per_row %.1f bytes\n",
+                double(table.bytes()) / double(table.size()));
     std::printf("append_ns_1k %.1f ns\n", small);
     std::printf("append_ns_10m %.1f ns\n", large);
     std::printf("append_ratio %.2f ratio\n", large / small);

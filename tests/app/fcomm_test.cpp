@@ -679,21 +679,54 @@ TEST_F(DataFiles, ReadingsArrivingDuringALoadAreKept) {
     EXPECT_EQ(gridRows(), 6);
 }
 
-TEST_F(DataFiles, ClosingTheWindowDuringALoadStopsTheLoader) {
-    for (int i = 0; i < 5000; ++i)
-        frame("123451120");
-    script.saveName = path("readings.txt");
-    find<QToolButton>("saveas")->click();
+TEST(DataFilesLoader, ClosingTheWindowDuringALoadStopsTheLoader) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    DialogScript script;
+    script.saveName = dir.filePath(QStringLiteral("readings.txt"));
+    script.openName = script.saveName;
+    auto hid = std::make_shared<FakeHidBackend>();
+    {
+        TFCOMM writer(nullptr, hid);
+        writer.setDialogs(std::make_unique<ScriptedDialogs>(script));
+        const Bytes line = TarvoLine("123451120");
+        for (int i = 0; i < 5000; ++i)
+            writer.HTarvoRData(line.data(), int(line.size()));
+        writer.saveasClick();
+    }
+    ASSERT_EQ(script.messages.size(), 1u);  // saved
 
-    DialogScript otherScript;
-    otherScript.openName = script.saveName;
-    auto other = std::make_unique<TFCOMM>();
-    other->setDialogs(std::make_unique<ScriptedDialogs>(otherScript));
-    other->SpeedButton2Click();
-    EXPECT_TRUE(other->loading());
-    other.reset();
+    auto reader = std::make_unique<TFCOMM>(nullptr, hid);
+    reader->setDialogs(std::make_unique<ScriptedDialogs>(script));
+    reader->SpeedButton2Click();
+    EXPECT_TRUE(reader->loading());
+    reader.reset();
     QCoreApplication::processEvents();  // the loader's end finds no window
-    EXPECT_TRUE(otherScript.messages.empty());
+    EXPECT_EQ(script.messages.size(), 1u);
+}
+
+// --- Printing ---------------------------------------------------------------
+
+TEST_F(Window, PrintPreviewKeepsRecordingAndTheGridCatchesUp) {
+    for (int i = 0; i < 3; ++i)
+        frame("000011120");
+    auto* grid = find<QTableView>("DBGrid1");
+    script.duringPreview = [&] {
+        // The grid rests while the preview is open; frames still record.
+        EXPECT_FALSE(grid->updatesEnabled());
+        frame("000021120");
+        frame("000031120");
+    };
+    find<QToolButton>("BtPrint")->click();
+    ASSERT_EQ(script.previewedRows, std::vector<size_t>({3}));
+    EXPECT_TRUE(grid->updatesEnabled());
+    EXPECT_EQ(w.table().size(), 5u);
+    EXPECT_EQ(gridRows(), 5);
+    EXPECT_EQ(grid->currentIndex().row(), 4);  // the current row is the last
+    // The next click lays the report out afresh.
+    script.duringPreview = nullptr;
+    find<QToolButton>("BtPrint")->click();
+    EXPECT_EQ(script.previewedRows, std::vector<size_t>({3, 5}));
 }
 
 // --- Leaving -------------------------------------------------------------------------
@@ -721,20 +754,6 @@ TEST_F(Window, QuitAsksAndTheCloseBoxDoesNot) {
     QCoreApplication::sendEvent(find("BtExit"), &release);
     EXPECT_FALSE(w.isVisible());
     EXPECT_EQ(script.questions.size(), 2u);
-}
-
-TEST_F(Window, LinkButtonsKeepAtMostOneDown) {
-    auto* com = find<QPushButton>("COMCon");
-    auto* usb = find<QPushButton>("USBCon");
-    com->click();
-    EXPECT_TRUE(com->isChecked());
-    EXPECT_FALSE(usb->isChecked());
-    usb->click();
-    EXPECT_FALSE(com->isChecked());
-    EXPECT_TRUE(usb->isChecked());
-    usb->click();
-    EXPECT_FALSE(com->isChecked());
-    EXPECT_FALSE(usb->isChecked());
 }
 
 }  // namespace

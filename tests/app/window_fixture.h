@@ -36,6 +36,7 @@
 #include <QToolButton>
 #include <QValueAxis>
 #include <deque>
+#include <functional>
 #include <set>
 #include <stdexcept>
 #include <vector>
@@ -45,6 +46,8 @@
 #include "app/lcd_widgets.h"
 #include "decode/model_config.h"
 #include "decode/text_rules.h"
+#include "link/hid_fake_backend.h"
+#include "link/serial_port_driver.h"
 #include "record/reading_table_model.h"
 
 // Readable QStrings in failure messages.
@@ -81,6 +84,8 @@ struct DialogScript {
     QString saveName;
     QString openName;
     QString pictureName;
+    std::vector<size_t> previewedRows;    // the table's rows at each preview
+    std::function<void()> duringPreview;  // runs while the preview is "open"
 };
 
 class ScriptedDialogs : public WindowDialogs {
@@ -103,6 +108,11 @@ class ScriptedDialogs : public WindowDialogs {
     QString saveFileName(QWidget*) override { return script_.saveName; }
     QString openFileName(QWidget*) override { return script_.openName; }
     QString savePictureName(QWidget*) override { return script_.pictureName; }
+    void previewReport(QWidget*, const ReadingTable& table) override {
+        script_.previewedRows.push_back(table.size());
+        if (script_.duringPreview)
+            script_.duringPreview();
+    }
 
   private:
     DialogScript& script_;
@@ -136,7 +146,12 @@ inline void Fire(QTimer* timer) {
 
 class Window : public ::testing::Test {
   protected:
-    Window() { w.setDialogs(std::make_unique<ScriptedDialogs>(script)); }
+    Window() {
+        w.setDialogs(std::make_unique<ScriptedDialogs>(script));
+        // No test reaches a real serial port.
+        w.comm2().setPortNameResolver(
+            [](TComPortNumber) { return QStringLiteral("/nonexistent/ttyS0"); });
+    }
     ~Window() override { CloseErrorBox(); }
 
     template <class T = QWidget>
@@ -168,7 +183,9 @@ class Window : public ::testing::Test {
     }
 
     DialogScript script;
-    TFCOMM w;
+    // The window sees scripted HID devices, never the machine's own.
+    std::shared_ptr<FakeHidBackend> hid = std::make_shared<FakeHidBackend>();
+    TFCOMM w{nullptr, hid};
 };
 
 // The test program's main: the program's own application object, so that

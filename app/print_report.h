@@ -1,0 +1,85 @@
+#pragma once
+// The printed report QuickRep1: the reading table as a plain list on A4
+// portrait paper, one detail band per row under a page header and column
+// headings, with a page footer at the bottom of every page.
+//
+// The layout keeps its own compact copy of the rows it was made from. The
+// preview stays open while readings go on being recorded, and a background
+// load may replace the whole table meanwhile; the table gives no warning
+// before it drops its rows, so holding on to them is the only way the report
+// can go on showing what it was laid out with. The copy keeps each distinct
+// text once, in a pool of its own like the table's, and a row as a number and
+// five text ids (28 bytes).
+
+#include <QString>
+
+#include <cstdint>
+#include <vector>
+
+#include "record/reading_table.h"
+
+class QPainter;
+class QPrinter;
+class QWidget;
+
+namespace dmm::app {
+
+class ReportLayout {
+  public:
+    // Paper and band geometry, in millimetres.
+    static constexpr double kPaperWidth = 210.0;
+    static constexpr double kPaperHeight = 297.0;
+    static constexpr double kMargin = 10.0;
+    static constexpr double kBandWidth = 189.97;
+    static constexpr double kPageHeaderHeight = 10.58;
+    static constexpr double kColumnHeaderHeight = 10.58;
+    static constexpr double kDetailHeight = 6.61;
+    static constexpr double kPageFooterHeight = 10.58;
+
+    // Lays the report out from the table's rows as they are now.
+    explicit ReportLayout(const ReadingTable& table);
+    // Its text pool points into itself: moved, never copied.
+    ReportLayout(ReportLayout&&) noexcept = default;
+    ReportLayout& operator=(ReportLayout&&) noexcept = default;
+    ReportLayout(const ReportLayout&) = delete;
+    ReportLayout& operator=(const ReportLayout&) = delete;
+
+    int rowCount() const { return int(rows_.size()); }
+    // No rows, no pages: an empty table prints nothing at all.
+    int pageCount() const;
+    int rowsPerPage() const;
+
+    // Paints page `page` (0-based) with the paper's top left corner at the
+    // painter's origin, at dotsPerMm device units per millimetre. A page
+    // outside the report paints nothing.
+    void paintPage(QPainter& painter, int page, double dotsPerMm) const;
+
+    // Prints every page (or the range chosen in the printer dialog) on the
+    // printer; the slot for the preview's paint requests. With no pages the
+    // printer is never started, so a PDF printer writes no file.
+    void print(QPrinter* printer) const;
+
+  private:
+    struct Row {
+        int32_t no;
+        bool hasNo;
+        uint32_t text[5];  // time, dc/ac, value, unit, auto; 0 is the empty text
+    };
+
+    QString text(const Row& row, Field field) const;
+
+    std::vector<Row> rows_;
+    TextPool texts_;  // each distinct text once, copied out of the table
+};
+
+// The report's printer settings: A4 portrait, 10 mm margins, one copy, one
+// side, all pages, first paper tray.
+void SetUpReportPrinter(QPrinter& printer);
+
+// BtPrint's preview: lays the report out from the table and shows it in a
+// modal print preview with page turning, zoom and a print command. Returns
+// when the user closes the preview; the application's other events go on
+// being handled meanwhile.
+void ShowReportPreview(QWidget* parent, const ReadingTable& table);
+
+}  // namespace dmm::app
