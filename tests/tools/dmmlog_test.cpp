@@ -83,7 +83,9 @@ TEST(Dmmlog, JsonLimitsCountAndSavedTable) {
 TEST(Dmmlog, UsageAndIoErrors) {
     for (const QStringList& bad :
          {QStringList{"--bogus"}, QStringList{"--family", "x"}, QStringList{"--interval", "0"},
-          QStringList{"--recall", "25:00:00"}, QStringList{"a", "b"}}) {
+          QStringList{"--recall", "25:00:00"}, QStringList{"a", "b"},
+          QStringList{"--usb", "--serial", "/dev/ttyS0"}, QStringList{"--usb", "meter.bin"},
+          QStringList{"--usb", "--family", "dralin"}}) {
         const Outcome r = Dmmlog(bad);
         EXPECT_EQ(r.exitCode, 2) << bad.join(' ').toStdString();
         EXPECT_EQ(r.err.count('\n'), 1);
@@ -91,6 +93,11 @@ TEST(Dmmlog, UsageAndIoErrors) {
     EXPECT_EQ(Dmmlog({"/nonexistent/meter.bin"}).exitCode, 1);
     EXPECT_EQ(Dmmlog({"--convert", "/nonexistent/a.txt", "/tmp/b.txt"}).exitCode, 1);
     EXPECT_EQ(Dmmlog({"--serial", "/nonexistent/ttyS9"}).exitCode, 1);
+    // Without a cable (or without access to one) the reason is given; the
+    // test machine may have any HID devices but has no cable.
+    const Outcome usb = Dmmlog({"--usb"});
+    EXPECT_EQ(usb.exitCode, 1);
+    EXPECT_TRUE(usb.err.contains("USB to Serial")) << usb.err.toStdString();
 }
 
 // dmmlog has the line open once it runs at the meter's 2400 baud (a new

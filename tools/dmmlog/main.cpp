@@ -1,5 +1,6 @@
-// dmmlog: the headless logger. Reads meter bytes from a file, standard input
-// or a serial device (through the window's own serial port driver), decodes
+// dmmlog: the headless logger. Reads meter bytes from a file, standard input,
+// a serial device (through the window's own serial port driver) or the USB
+// interface cable (through the window's own HID controller), decodes
 // them with the program's own frame assembly and decoders, records them with
 // its reading log and writes every recorded row as soon as it is recorded
 // (text table or JSON lines).
@@ -27,6 +28,9 @@
 #include "decode/frame_assembly.h"
 #include "decode/model_config.h"
 #include "decode/text_rules.h"
+#include "link/hid_controller.h"
+#include "link/hid_device.h"
+#include "link/hid_hidapi_backend.h"
 #include "link/serial_port_driver.h"
 #include "record/data_files.h"
 #include "record/reading_log.h"
@@ -37,7 +41,7 @@ namespace {
 using namespace dmm;
 
 constexpr const char* kUsage =
-    "usage: dmmlog [--family tarvo|mesko|dralin] [--format tsv|json] [--serial DEVICE]\n"
+    "usage: dmmlog [--family tarvo|mesko|dralin] [--format tsv|json] [--serial DEVICE | --usb]\n"
     "              [--interval SECONDS] [--no-repeat] [--capacity N] [--high X] [--low Y]\n"
     "              [--recall HH:MM:SS[/STEP]] [--count N] [--out FILE] [FILE|-]\n"
     "       dmmlog --convert IN OUT\n";
@@ -50,6 +54,7 @@ struct Options {
     Family family = Family::Tarvo;
     bool json = false;
     std::string serial;
+    bool usb = false;         // the first "USB to Serial" cable
     int intervalSeconds = 0;  // 0: every frame
     bool repeat = true;
     int32_t capacity = kCapacityItems[5].limit;  // limitless
@@ -122,6 +127,8 @@ Options ParseOptions(int argc, char** argv) {
             o.json = f == "json";
         } else if (arg == "--serial") {
             o.serial = value();
+        } else if (arg == "--usb") {
+            o.usb = true;
         } else if (arg == "--interval") {
             o.intervalSeconds = WholeNumber(value(), "--interval", 1);
         } else if (arg == "--no-repeat") {
@@ -156,8 +163,12 @@ Options ParseOptions(int argc, char** argv) {
             inputSeen = true;
         }
     }
-    if (!o.serial.empty() && inputSeen)
-        throw UsageError{"give either --serial or an input file"};
+    if ((!o.serial.empty() || o.usb) && inputSeen)
+        throw UsageError{"give either a link (--serial, --usb) or an input file"};
+    if (!o.serial.empty() && o.usb)
+        throw UsageError{"give either --serial or --usb"};
+    if (o.usb && o.family == Family::Dralin)
+        throw UsageError{"the dralin family has no cable"};
     return o;
 }
 
@@ -376,63 +387,142 @@ std::unique_ptr<TCommPortDriver> OpenSerialPort(const std::string& device) {
     return port;
 }
 
-// Runs the event loop the driver polls from, until the row count is reached,
-// a signal arrives, output fails or the line goes away. A logger left alone
-// must not wait for ever on a dead device, so a hang-up ends the run.
-int ReadSerial(const Options& o, TCommPortDriver& port, LoggerHost& host, FrameReceiver& receiver) {
-    int wake[2];
-    if (::pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) {
-        std::fprintf(stderr, "dmmlog: %s\n", std::strerror(errno));
-        return 1;
-    }
-    gStopPipe = wake[1];
+// The event loop that a link hands its data to, until the row count is
+// reached, a signal arrives, output fails or the link ends the run.
+class LinkLoop {
+  public:
+    LinkLoop(const Options& o, LoggerHost& host) : o_(o), host_(host) {}
 
-    QEventLoop loop;
-    int status = 0;
-    bool finished = false;
-    auto finish = [&](int result) {
-        if (!finished)
-            status = result;
-        finished = true;
-        loop.quit();
-    };
-    port.OnReceiveData = [&](TCommPortDriver*, const uint8_t* data, int32_t size) {
-        if (finished)
+    // Data from the link: decoded, recorded and written at once.
+    template <class Feed>
+    void deliver(Feed&& feed) {
+        if (finished_)
             return;
-        FeedChunk(o, receiver, host, data, size_t(size));
-        if (!host.flush())
+        feed();
+        if (!host_.flush())
             finish(1);
-        else if (ReachedCount(o, host))
+        else if (ReachedCount(o_, host_))
             finish(0);
+    }
+
+    void finish(int result) {
+        if (!finished_)
+            status_ = result;
+        finished_ = true;
+        loop_.quit();
+    }
+
+    int run() {
+        int wake[2];
+        if (::pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) {
+            std::fprintf(stderr, "dmmlog: %s\n", std::strerror(errno));
+            return 1;
+        }
+        gStopPipe = wake[1];
+        QSocketNotifier stop(wake[0], QSocketNotifier::Read);
+        QObject::connect(&stop, &QSocketNotifier::activated, [this] { finish(0); });
+        QTimer sampling;
+        sampling.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&sampling, &QTimer::timeout, [this] {
+            if (finished_)
+                return;
+            if (!SamplingTick(host_))
+                finish(1);
+            else if (ReachedCount(o_, host_))
+                finish(0);
+        });
+        if (o_.intervalSeconds > 0)
+            sampling.start(o_.intervalSeconds * 1000);
+
+        if (!gStop && !ReachedCount(o_, host_))
+            loop_.exec();
+
+        gStopPipe = -1;
+        ::close(wake[0]);
+        ::close(wake[1]);
+        return status_;
+    }
+
+  private:
+    const Options& o_;
+    LoggerHost& host_;
+    QEventLoop loop_;
+    int status_ = 0;
+    bool finished_ = false;
+};
+
+// Runs the event loop the driver polls from. A logger left alone must not
+// wait for ever on a dead device, so a hang-up ends the run.
+int ReadSerial(const Options& o, TCommPortDriver& port, LoggerHost& host, FrameReceiver& receiver) {
+    LinkLoop loop(o, host);
+    port.OnReceiveData = [&](TCommPortDriver*, const uint8_t* data, int32_t size) {
+        loop.deliver([&] { FeedChunk(o, receiver, host, data, size_t(size)); });
     };
     port.OnHangUp = [&](TCommPortDriver*) {
         std::fprintf(stderr, "dmmlog: %s: the line went silent\n", o.serial.c_str());
-        finish(1);
+        loop.finish(1);
     };
-    QSocketNotifier stop(wake[0], QSocketNotifier::Read);
-    QObject::connect(&stop, &QSocketNotifier::activated, [&] { finish(0); });
-    QTimer sampling;
-    sampling.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&sampling, &QTimer::timeout, [&] {
-        if (finished)
-            return;
-        if (!SamplingTick(host))
-            finish(1);
-        else if (ReachedCount(o, host))
-            finish(0);
-    });
-    if (o.intervalSeconds > 0)
-        sampling.start(o.intervalSeconds * 1000);
-
-    if (!gStop && !ReachedCount(o, host))
-        loop.exec();
-
+    const int status = loop.run();
     port.ClosePort();
     port.OnReceiveData = nullptr;
     port.OnHangUp = nullptr;
-    gStopPipe = -1;
-    ::close(wake[0]);
-    ::close(wake[1]);
+    return status;
+}
+
+// The cable as the window sets it up: 2400 baud by a feature report, then
+// every input report to frame assembly. The cable is the first device named
+// "USB to Serial" that reports no serial number.
+int ReadUsb(const Options& o, LoggerHost& host, FrameReceiver& receiver) {
+    TJvHidDeviceController controller(nullptr, std::make_shared<HidapiBackend>());
+    TJvHidDevice* cable = nullptr;
+    for (int32_t i = 0; i < int32_t(controller.DeviceList().size()) && !cable; ++i) {
+        // A device answers questions about itself only once it is claimed.
+        TJvHidDevice* claimed = nullptr;
+        if (!controller.ClaimByIndex(claimed, i))
+            continue;
+        if (claimed->ProductText() == QStringLiteral("USB to Serial") &&
+            claimed->SerialText().isEmpty()) {
+            cable = claimed;
+        } else {
+            delete claimed;  // gives it back
+        }
+    }
+    if (!cable) {
+        std::fprintf(stderr, "dmmlog: no USB to Serial cable found\n");
+        return 1;
+    }
+    std::unique_ptr<TJvHidDevice> holder(cable);
+    if (!cable->ReadWriteAccess()) {
+        std::fprintf(stderr,
+                     "dmmlog: the USB to Serial cable at %s cannot be opened for reading; "
+                     "install 70-tarvometer-cable.rules into /etc/udev/rules.d and plug it in "
+                     "again\n",
+                     cable->InterfacePath().c_str());
+        return 1;
+    }
+    static constexpr uint8_t kCableSetupReport[10] = {0x00, 0x60, 0x09, 0x00, 0x00,
+                                                      0x03, 0x00, 0x00, 0x00, 0x00};
+    cable->SendFeatureReport(kCableSetupReport, sizeof kCableSetupReport);
+
+    LinkLoop loop(o, host);
+    const Family family = o.family;
+    cable->SetDataErrorHandler(TJvHidDataErrorEvent(&loop, [&](TJvHidDevice*, uint32_t error) {
+        std::fprintf(stderr, "dmmlog: the cable went away: %s\n",
+                     HidErrorText(error).toLocal8Bit().constData());
+        loop.finish(1);
+    }));
+    cable->SetDataHandler(TJvHidDataEvent(
+        &loop, [&](TJvHidDevice*, uint8_t reportId, const uint8_t* data, uint16_t size) {
+            loop.deliver([&] {
+                try {
+                    receiver.feedReport(family, reportId, data, size);
+                } catch (const ConversionError& e) {
+                    std::fprintf(stderr, "%s\n", e.what());
+                }
+            });
+        }));
+    const int status = loop.run();
+    cable->SetDataHandler(TJvHidDataEvent());
     return status;
 }
 
@@ -446,7 +536,7 @@ int Run(const Options& o) {
                          o.serial.c_str());
             return 1;
         }
-    } else if (o.input != "-") {
+    } else if (!o.usb && o.input != "-") {
         fd = ::open(o.input.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0) {
             std::fprintf(stderr, "dmmlog: cannot open %s: %s\n", o.input.c_str(),
@@ -463,7 +553,9 @@ int Run(const Options& o) {
     if (!host.flush())
         return 1;
 
-    int status = port ? ReadSerial(o, *port, host, receiver) : ReadStream(o, fd, host, receiver);
+    int status = port    ? ReadSerial(o, *port, host, receiver)
+                 : o.usb ? ReadUsb(o, host, receiver)
+                         : ReadStream(o, fd, host, receiver);
     if (fd != 0)
         ::close(fd);
     if (status == 0 && !host.flush())
