@@ -201,8 +201,14 @@ int main(int argc, char** argv) {
 
     std::printf("chart_bytes_per_point %.2f B\n", ChartBytesPerPoint(large));
     Measure(1000);  // warms up the fonts and the chart's caches
-    const Figures small = Measure(1000);
+    // The small case before and after the large one, so that a change in the
+    // machine's load in between shows rather than skews the ratio.
+    const Figures before = Measure(1000);
     const Figures big = Measure(large);
+    const Figures after = Measure(1000);
+    const Figures small{(before.usPerReading + after.usPerReading) / 2};
+    std::printf("chart_append_us_1k_before %.2f us\n", before.usPerReading);
+    std::printf("chart_append_us_1k_after %.2f us\n", after.usPerReading);
     std::printf("chart_append_us_1k %.2f us\n", small.usPerReading);
     std::printf("chart_append_us_10m %.2f us\n", big.usPerReading);
     std::printf("chart_append_ratio %.2f ratio\n", big.usPerReading / small.usPerReading);
