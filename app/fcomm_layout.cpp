@@ -322,6 +322,11 @@ void TFCOMM::CreateTopBar(QWidget* client) {
                                    tops[i], 61, 24, QFrame::Sunken);
         port->setFont(Arial(16, true));
         SetBackground(port, kSilver);
+        // A disabled panel (while the port is open) still shows its port.
+        QPalette palette = port->palette();
+        palette.setColor(QPalette::Disabled, QPalette::WindowText,
+                         palette.color(QPalette::Active, QPalette::WindowText));
+        port->setPalette(palette);
         port->setVisible(i == 0);
         *ports[i] = port;
         portPanels_[size_t(i)] = port;
@@ -474,6 +479,9 @@ void TFCOMM::CreateChart(QWidget* client) {
     auto* bevel = Place(new QFrame(Panel19), "Bevel1", 2, 6, 40, 20);
     bevel->setFrameStyle(QFrame::Box | QFrame::Sunken);
     BtFill = Place(new QCheckBox(QStringLiteral("Fill"), Panel19), "BtFill", 5, 6, 36, 17);
+    // The box and its caption share 36 pixels: the style's usual gap would
+    // cut the caption short.
+    BtFill->setStyleSheet(QStringLiteral("QCheckBox { spacing: 1px; }"));
     BtFill->setChecked(true);
     Maxrecord = Edit(Panel19, "Maxrecord", QStringLiteral("100"), 48, 6, 49, 21);
     BtSave = GlyphButton(Panel19, "BtSave", Glyph::Picture, 165, 6, 35, 21);
