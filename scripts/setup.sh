@@ -1,6 +1,7 @@
 #!/bin/sh
-# Installs every Debian package the build, the tests, the fuzzers and the
-# benchmarks need. Safe to run again: apt-get skips what is already there.
+# Installs every Debian package the build, the tests, the fuzzers, the
+# benchmarks and the Debian package need. Safe to run again: apt-get skips
+# what is already there.
 set -eu
 
 PACKAGES="cmake ninja-build g++ pkg-config git
@@ -8,7 +9,8 @@ qt6-base-dev qt6-charts-dev qt6-serialport-dev libqt6opengl6-dev libxkbcommon-de
 libhidapi-dev libudev-dev libgtest-dev libgmock-dev
 fonts-liberation2 fonts-dejavu-core
 clang-14 libclang-rt-14-dev clang-format
-poppler-utils"
+poppler-utils
+dpkg-dev desktop-file-utils"
 
 missing=""
 for p in $PACKAGES; do
