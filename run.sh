@@ -1,13 +1,27 @@
 #!/bin/sh
 # Sets up what is missing, builds and starts the program.
+#   ./run.sh                 the program, with the usual serial ports
+#   ./run.sh --demo          the program with a simulated meter on COM1:
+#                            press "COM Connect" to see live readings
+#   ./run.sh --port 1=DEV    any arguments go on to the program
 set -eu
 cd "$(dirname "$0")"
 ./scripts/setup.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j2
-if [ -x build/app/tarvometer ]; then
-    exec build/app/tarvometer "$@"
+
+if [ "${1:-}" = "--demo" ]; then
+    shift
+    dir=$(mktemp -d)
+    build/tools/metersim/metersim --family tarvo --rate 22 --pty --link "$dir/meter" >/dev/null &
+    sim=$!
+    trap 'kill $sim 2>/dev/null; rm -rf "$dir"' EXIT INT TERM
+    for _ in 1 2 3 4 5 6 7 8 9 10; do
+        [ -e "$dir/meter" ] && break
+        sleep 0.2
+    done
+    echo "run.sh: a simulated meter is on COM1 ($dir/meter); press \"COM Connect\"" >&2
+    build/app/tarvometer --port "1=$dir/meter" "$@"
+    exit $?
 fi
-# Until the window is built: the headless logger on a simulated meter.
-echo "run.sh: logging a simulated Tarvo meter (Ctrl+C to stop)" >&2
-build/tools/metersim/metersim --family tarvo --rate 2 | build/tools/dmmlog/dmmlog --format tsv
+exec build/app/tarvometer "$@"

@@ -53,12 +53,11 @@ std::string TFCOMM::T1LOText() {
     return T1LO->text().toStdString();
 }
 
+// Every frame sets the axis; the chart lays itself out again at each change,
+// so the axis takes the last frame's range when the chunk is done.
 void TFCOMM::SetValueAxis(double minimum, double maximum) {
-    if (minimum == axisMin_ && maximum == axisMax_)
-        return;
     axisMin_ = minimum;
     axisMax_ = maximum;
-    valueAxis_->setRange(minimum, maximum);
 }
 
 void TFCOMM::ShowSeries(int index) {
@@ -109,6 +108,8 @@ void TFCOMM::SetBarPosition(int position) {
 }
 
 void TFCOMM::ShowPendingHostState() {
+    if (valueAxis_->min() != axisMin_ || valueAxis_->max() != axisMax_)
+        valueAxis_->setRange(axisMin_, axisMax_);
     if (pendingValue_) {
         const QString text = QString::fromStdString(*pendingValue_);
         if (T1VALUE->text() != text)
@@ -122,7 +123,14 @@ void TFCOMM::ShowPendingHostState() {
         pendingPage_.reset();
     }
     if (pendingBar_) {
-        PBar2->setValue(std::clamp(*pendingBar_, PBar2->minimum(), PBar2->maximum()));
+        // The bar repaints itself at once on a new value; painted with the
+        // rest of the window it costs a fraction.
+        const int position = std::clamp(*pendingBar_, PBar2->minimum(), PBar2->maximum());
+        if (position != PBar2->value()) {
+            PBar2->setUpdatesEnabled(false);
+            PBar2->setValue(position);
+            PBar2->setUpdatesEnabled(true);
+        }
         pendingBar_.reset();
     }
 }

@@ -32,18 +32,26 @@ void TrendChart::ReplacePointsWithSample() {
 }
 
 void TrendChart::SetBottomRange(double minimum, double maximum) {
+    // The axis follows in flush(): while readings pour in, the window may
+    // move many times between two paints, and each move of the axis lays the
+    // chart out again.
     minimum_ = minimum;
     maximum_ = maximum;
+    dirty_ = true;
+}
+
+void TrendChart::MoveBottomAxis() {
+    if (bottom_->min() == minimum_ && bottom_->max() == maximum_)
+        return;
     // Widen before narrowing, so the axis never sees its minimum above its
     // maximum on the way.
-    if (minimum > bottom_->max()) {
-        bottom_->setMax(maximum);
-        bottom_->setMin(minimum);
+    if (minimum_ > bottom_->max()) {
+        bottom_->setMax(maximum_);
+        bottom_->setMin(minimum_);
     } else {
-        bottom_->setMin(minimum);
-        bottom_->setMax(maximum);
+        bottom_->setMin(minimum_);
+        bottom_->setMax(maximum_);
     }
-    dirty_ = true;
 }
 
 void TrendChart::ActivateFirstSeries() {
@@ -54,6 +62,7 @@ void TrendChart::flush() {
     if (!dirty_)
         return;
     dirty_ = false;
+    MoveBottomAxis();
     scratch_.clear();
     const int64_t count = int64_t(values_.size());
     const int64_t first = std::max<int64_t>(0, int64_t(std::ceil(minimum_)));

@@ -36,10 +36,12 @@ class TrendChart : public PagedChart {
     void ReplacePointsWithSample();
 
     double valueAt(int64_t x) const { return values_[size_t(x)]; }
-    // Gives the series the points of the window, when anything changed.
+    // Moves the bottom axis to the window and gives the series the points
+    // in it, when anything changed.
     void flush();
 
   private:
+    void MoveBottomAxis();
     bool inWindow(int64_t x) const { return double(x) >= minimum_ && double(x) <= maximum_; }
 
     QAreaSeries* area_;
