@@ -77,7 +77,7 @@ class MessageBoxDialogs : public WindowDialogs {
         dialog.setSizeGripEnabled(true);
         if (!lastPictureName_.isEmpty())
             dialog.selectFile(lastPictureName_);
-        const QString chosen = Chosen(dialog);
+        QString chosen = Chosen(dialog);
         if (!chosen.isEmpty())
             lastPictureName_ = chosen;
         return chosen;

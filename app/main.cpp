@@ -34,7 +34,7 @@ bool ParsePorts(const QStringList& args, PortMap& ports) {
         const QString& arg = args[i];
         if (arg != QStringLiteral("--port") || i + 1 >= args.size())
             return false;
-        const QString mapping = args[++i];
+        const QString& mapping = args[++i];
         const qsizetype eq = mapping.indexOf(u'=');
         bool ok = false;
         const int n = mapping.left(eq).toInt(&ok);

@@ -70,6 +70,7 @@ enum class El : uint8_t {
 };
 
 inline constexpr size_t kElementCount = 0
+// NOLINTNEXTLINE(bugprone-macro-parentheses): each element adds one to the sum
 #define DMM_COUNT(name, caption, shown) +1
     DMM_LCD_ELEMENTS(DMM_COUNT)
 #undef DMM_COUNT

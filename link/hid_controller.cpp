@@ -178,7 +178,8 @@ void TJvHidDeviceController::Scan() {
 void TJvHidDeviceController::Offer(TJvHidDevice* device, const TJvHidPlugEvent& event) {
     if (!event)
         return;
-    const TJvHidPlugEvent handler = event;
+    // A copy: the handler may assign the controller's event while it runs.
+    const TJvHidPlugEvent handler = event;  // NOLINT(performance-unnecessary-copy-initialization)
     OfferScope offer(device->beingOffered_, device->LifeWatch());
     handler(device);
 }

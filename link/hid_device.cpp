@@ -42,6 +42,7 @@ struct HidHandOverState {
     static void Serve(std::shared_ptr<HidHandOverState> self);
 };
 
+// NOLINTNEXTLINE(performance-unnecessary-value-param): held by value on purpose
 void HidHandOverState::Serve(std::shared_ptr<HidHandOverState> self) {
     Kind kind;
     {
@@ -255,7 +256,7 @@ QString AcceptedSerial(const std::u16string& serial,
     return {};
 }
 
-void PostToEventLoop(std::exception_ptr failure) {
+void PostToEventLoop(const std::exception_ptr& failure) {
     QCoreApplication* app = QCoreApplication::instance();
     if (!app || !failure)
         return;
@@ -373,7 +374,7 @@ std::exception_ptr TJvHidDevice::StopReadThread() {
     const std::weak_ptr<char> watch = life_;
     // Taken out first: a handler served while stopping sees no thread.
     std::unique_ptr<TJvHidDeviceReadThread> thread = std::move(thread_);
-    const std::exception_ptr failure = thread->stop();
+    std::exception_ptr failure = thread->stop();
     thread.reset();
     if (!watch.expired()) {
         stopping_ = false;

@@ -203,6 +203,6 @@ QString AcceptedSerial(const std::u16string& serial,
 
 // Hands an exception that cannot be thrown where it happened (a destructor)
 // to the application's event loop, where the general error handler sees it.
-void PostToEventLoop(std::exception_ptr failure);
+void PostToEventLoop(const std::exception_ptr& failure);
 
 }  // namespace dmm

@@ -226,7 +226,8 @@ void ReadingTable::replaceWith(ReadingTable&& other) {
     const uint64_t next = std::max(generation_, other.generation_) + 1;
     *this = std::move(other);
     generation_ = next;
-    other.clear();
+    // The moved-from table is left empty and usable, not merely valid.
+    other.clear();  // NOLINT(bugprone-use-after-move)
 }
 
 bool ReadingTable::isNull(size_t row, Field f) const {

@@ -8,7 +8,7 @@ PACKAGES="cmake ninja-build g++ pkg-config git
 qt6-base-dev qt6-charts-dev qt6-serialport-dev libqt6opengl6-dev libxkbcommon-dev
 libhidapi-dev libudev-dev libgtest-dev libgmock-dev
 fonts-liberation2 fonts-dejavu-core
-clang-14 libclang-rt-14-dev clang-format
+clang-14 libclang-rt-14-dev clang-format clang-tidy-14
 poppler-utils
 dpkg-dev desktop-file-utils"
 

@@ -378,8 +378,8 @@ int ReadStream(const Options& o, int fd, LoggerHost& host, FrameReceiver& receiv
 // uses: COM1 names the given device.
 std::unique_ptr<TCommPortDriver> OpenSerialPort(const std::string& device) {
     auto port = std::make_unique<TCommPortDriver>();
-    const QString path = QString::fromLocal8Bit(device.c_str());
-    port->setPortNameResolver([path](TComPortNumber) { return path; });
+    port->setPortNameResolver(
+        [path = QString::fromLocal8Bit(device.c_str())](TComPortNumber) { return path; });
     port->setComPort(pnCOM1);
     port->setComPortSpeed(br2400);
     if (!port->OpenPort())
