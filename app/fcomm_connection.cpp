@@ -225,6 +225,10 @@ void TFCOMM::USBConClick() {
     USBCon->setText(connect ? QStringLiteral("USB Disconnect") : QStringLiteral("USB Connection"));
     for (QLabel* panel : portPanels_)
         panel->setVisible(!connect);
+    // All four panels show, one on top of the other: the selected port's is
+    // the one seen, so that a click on it selects the next port as usual.
+    if (!connect)
+        portPanels_[size_t(COMM2->ComPort())]->raise();
     COMCon->setVisible(!connect);
 }
 

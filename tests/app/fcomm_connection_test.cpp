@@ -334,6 +334,9 @@ TEST_F(Links, CableCarriesReadingsIntoTheWindow) {
     EXPECT_TRUE(shown("COMCon"));
     for (const char* panel : {"BtCOM1", "BtCOM2", "BtCOM3", "BtCOM4"})
         EXPECT_TRUE(shown(panel));
+    // The selected port's panel is the one on top.
+    QWidget* top = find("Panel6")->childAt(find("BtCOM1")->geometry().center());
+    EXPECT_EQ(top, find("BtCOM1"));
     EXPECT_EQ(hid->featureReports(kCablePath).size(), 2u);
     EXPECT_FALSE(w.currentHidDevice()->IsReading());
     sendReports(CableFrame("000081120"));
