@@ -7,6 +7,7 @@
 #ifdef Q_OS_UNIX
 #include <poll.h>
 #include <termios.h>
+#include <unistd.h>
 #endif
 
 namespace dmm {
@@ -131,10 +132,42 @@ void TCommPortDriver::ApplyPortSettings() {
     if (hwHandshaking_ != hhRTSCTS)
         port_.setRequestToSend(false);
     PurgePortBuffers(true, true);
-    // QSerialPort's own buffer is the input queue. It stops taking bytes when
-    // full and leaves the rest with the system until a poll makes room; an
-    // unlimited one (size 0) would grow for ever with a zero-sized buffer.
-    port_.setReadBufferSize(std::max<qint64>(inBufSize_, 1));
+    port_.setReadBufferSize(ReadBufferSize());
+}
+
+// QSerialPort takes bytes from the system as they come, waking the event loop
+// for each; at 2400 baud a UART or a USB adapter that passes bytes on one by
+// one costs as much in wake-ups as the whole window does. Where the poll can
+// read the system's queue itself, QSerialPort keeps one byte at most and then
+// leaves the line alone until the next poll. Elsewhere its buffer is the input
+// queue: it stops taking bytes when full and leaves the rest with the system
+// until a poll makes room; an unlimited one (size 0) would grow for ever.
+qint64 TCommPortDriver::ReadBufferSize() const {
+#ifdef Q_OS_UNIX
+    return 1;
+#else
+    return std::max<qint64>(inBufSize_, 1);
+#endif
+}
+
+// What QSerialPort holds comes first, then what the system holds. A line
+// that has hung up delivers nothing more: the system drops its queue at the
+// hang-up, and the byte QSerialPort kept goes the same way.
+qint64 TCommPortDriver::ReadQueued() {
+    char* const buffer = reinterpret_cast<char*>(buffer_.get());
+#ifdef Q_OS_UNIX
+    if (LineHungUp(port_))
+        return 0;
+#endif
+    qint64 count = port_.read(buffer, inBufSize_);
+#ifdef Q_OS_UNIX
+    if (count >= 0 && count < inBufSize_) {
+        const ssize_t more = ::read(port_.handle(), buffer + count, size_t(inBufSize_ - count));
+        if (more > 0)
+            count += more;
+    }
+#endif
+    return count;
 }
 
 // What QSerialPort's setters cannot express goes to the terminal directly:
@@ -242,7 +275,7 @@ void TCommPortDriver::StartPolling() {
 void TCommPortDriver::PollReceive() {
     if (!port_.isOpen())
         return;  // closed, or the line is gone
-    const qint64 count = port_.read(reinterpret_cast<char*>(buffer_.get()), inBufSize_);
+    const qint64 count = ReadQueued();
     if (count <= 0) {
         // Not every Qt version reports a hung-up line as a read error; a quiet
         // poll is the moment to look.

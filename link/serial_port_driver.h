@@ -123,6 +123,8 @@ class TCommPortDriver : public QObject {
 
   private:
     void PollReceive();
+    qint64 ReadBufferSize() const;
+    qint64 ReadQueued();
     void CheckLine();
     void ReadErrorOccurred(QSerialPort::SerialPortError error);
     void StartPolling();

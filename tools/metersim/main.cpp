@@ -2,6 +2,12 @@
 // meter's pace (or as fast as the reader takes them) to standard output, a
 // file, or a new pseudo-terminal that the program can open as its serial port.
 //
+// With --hold a controller on standard input decides when the meter talks:
+// the first line starts it, the next line (or the end of input) stops it after
+// a whole frame, and "frames N" on standard output then says how many frames
+// went out. The terminal stays open until the input ends, because closing it
+// would throw away whatever the reader has not fetched yet.
+//
 // Exit status: 0 when done, stopped by a signal or the reader went away;
 // 1 on an I/O error; 2 on bad usage.
 
@@ -40,20 +46,25 @@ constexpr int kExitIo = 1;
 constexpr int kExitUsage = 2;
 
 constexpr char kUsage[] =
-    "usage: metersim [--family tarvo|mesko|dralin] [--rate HZ] [--count N] [--seed S]\n"
-    "                [--flood] [--out FILE|-] [--pty [--link PATH]]\n"
+    "usage: metersim [--family tarvo|mesko|dralin] [--rate HZ | --baud BAUD | --flood]\n"
+    "                [--count N] [--seed S] [--out FILE|-] [--pty [--link PATH] [--hold]]\n"
     "\n"
     "  --family F   meter family to simulate (default tarvo)\n"
     "  --rate HZ    frames per second (default 2, the meter's own pace)\n"
+    "  --baud BAUD  send byte by byte as fast as a serial line of BAUD (8N1) carries them\n"
+    "  --flood      send as fast as the reader takes them\n"
     "  --count N    stop after N frames (default: run until stopped)\n"
     "  --seed S     seed of the simulated readings; the same seed gives the same bytes\n"
-    "  --flood      send as fast as the reader takes them\n"
     "  --out FILE   write to FILE, or to standard output for - (default)\n"
     "  --pty        create a pseudo-terminal, print its path, write the frames to it\n"
-    "  --link PATH  with --pty: also make PATH a symbolic link to the terminal\n";
+    "  --link PATH  with --pty: also make PATH a symbolic link to the terminal\n"
+    "  --hold       with --pty: start at the first line on standard input, stop after\n"
+    "               the next line or at its end, print \"frames N\", and keep the\n"
+    "               terminal open until standard input ends\n";
 
 constexpr size_t kFloodBatch = 4096;  // bytes per write when flooding
 constexpr int kRetryMs = 100;         // pause before retrying a terminal nobody reads
+constexpr int kBitsPerByte = 10;      // 8N1: start bit, eight data bits, stop bit
 
 static_assert(std::atomic<bool>::is_always_lock_free);
 std::atomic<bool> gStop{false};
@@ -71,6 +82,8 @@ struct Options {
     bool help = false;
     Family family = Family::Tarvo;
     double rate = 2;
+    bool rateGiven = false;
+    std::optional<double> baud;
     std::optional<uint64_t> count;
     std::optional<uint32_t> seed;
     bool flood = false;
@@ -78,6 +91,7 @@ struct Options {
     bool outGiven = false;
     bool pty = false;
     std::string link;
+    bool hold = false;
 };
 
 template <typename T>
@@ -91,13 +105,14 @@ T ParseInteger(std::string_view option, std::string_view text) {
     return value;
 }
 
-double ParseRate(std::string_view text) {
+// A positive number up to a million; what names what it counts.
+double ParsePositive(std::string_view option, std::string_view what, std::string_view text) {
     double value = 0;
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (ec != std::errc() || end != text.data() + text.size() || text.empty() ||
         !std::isfinite(value) || value <= 0 || value > 1e6) {
-        throw UsageError("--rate needs a number of frames per second above 0, not '" +
-                         std::string(text) + "'");
+        throw UsageError(std::string(option) + " needs a number of " + std::string(what) +
+                         " above 0, not '" + std::string(text) + "'");
     }
     return value;
 }
@@ -138,7 +153,10 @@ Options ParseOptions(int argc, char** argv) {
             }
             options.family = *family;
         } else if (name == "--rate") {
-            options.rate = ParseRate(value());
+            options.rate = ParsePositive(name, "frames per second", value());
+            options.rateGiven = true;
+        } else if (name == "--baud") {
+            options.baud = ParsePositive(name, "bits per second", value());
         } else if (name == "--count") {
             options.count = ParseInteger<uint64_t>(name, value());
         } else if (name == "--seed") {
@@ -158,6 +176,9 @@ Options ParseOptions(int argc, char** argv) {
             options.link = std::string(value());
             if (options.link.empty())
                 throw UsageError("--link needs a path");
+        } else if (name == "--hold") {
+            flag();
+            options.hold = true;
         } else {
             throw UsageError("unknown option '" + std::string(arg) + "' (see --help)");
         }
@@ -166,6 +187,10 @@ Options ParseOptions(int argc, char** argv) {
         throw UsageError("--pty and --out exclude each other");
     if (!options.link.empty() && !options.pty)
         throw UsageError("--link goes with --pty");
+    if (options.hold && !options.pty)
+        throw UsageError("--hold goes with --pty");
+    if (int(options.rateGiven) + int(options.baud.has_value()) + int(options.flood) > 1)
+        throw UsageError("--rate, --baud and --flood exclude each other");
     return options;
 }
 
@@ -200,14 +225,14 @@ void SleepMs(int ms) {
 enum class WriteResult { Ok, Dropped, ReaderGone, Stopped, Failed };
 
 // A pipe or a file: everything goes out, however long the reader takes.
-WriteResult WriteStream(int fd, const std::vector<uint8_t>& bytes) {
+WriteResult WriteStream(int fd, const uint8_t* data, size_t size) {
     size_t done = 0;
-    while (done < bytes.size()) {
+    while (done < size) {
         // A signal cuts a blocked write short, with or without part of it
         // written; either way a stop request ends it here.
         if (gStop.load())
             return WriteResult::Stopped;
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        const ssize_t n = ::write(fd, data + done, size - done);
         if (n > 0) {
             done += size_t(n);
             continue;
@@ -226,12 +251,12 @@ WriteResult WriteStream(int fd, const std::vector<uint8_t>& bytes) {
 // dropped, as on a serial line with nothing plugged in. When flooding we wait
 // for room instead, so that a slow reader still gets every frame. A frame that
 // has started always goes out whole.
-WriteResult WritePty(int fd, const std::vector<uint8_t>& bytes, bool waitForRoom) {
+WriteResult WritePty(int fd, const uint8_t* data, size_t size, bool waitForRoom) {
     size_t done = 0;
-    while (done < bytes.size()) {
+    while (done < size) {
         if (gStop.load())
             return WriteResult::Stopped;
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        const ssize_t n = ::write(fd, data + done, size - done);
         if (n > 0) {
             done += size_t(n);
             continue;
@@ -381,34 +406,142 @@ void WaitForNextFrame(timespec& deadline, int64_t periodNs) {
     }
 }
 
-int Run(const Options& options, int fd, bool pty) {
+// The serial line's own pace: every byte takes kBitsPerByte bit times, and
+// the bytes that are due go out together, so a reader that polls finds frames
+// cut wherever its poll falls, as on a real line.
+class LinePacer {
+  public:
+    explicit LinePacer(double baud)
+        : byteNs_(std::max<int64_t>(1, std::llround(1e9 * kBitsPerByte / baud))) {
+        clock_gettime(CLOCK_MONOTONIC, &next_);
+    }
+
+    // Waits for the next byte's time; returns how many of the next `left`
+    // bytes are due by then (at least one).
+    size_t due(size_t left) {
+        while (!gStop.load() &&
+               clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next_, nullptr) == EINTR) {
+        }
+        timespec now = {};
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        const int64_t lateNs =
+            int64_t(now.tv_sec - next_.tv_sec) * 1000000000 + (now.tv_nsec - next_.tv_nsec);
+        const size_t n = std::min<size_t>(left, 1 + size_t(std::max<int64_t>(lateNs, 0) / byteNs_));
+        AddNs(next_, int64_t(n) * byteNs_);
+        // After a long stall (a blocked reader) the line goes on from now
+        // rather than bursting to catch up.
+        timespec stale = next_;
+        AddNs(stale, kStallNs);
+        if (Before(stale, now))
+            next_ = now;
+        return n;
+    }
+
+  private:
+    static constexpr int64_t kStallNs = 100000000;
+    const int64_t byteNs_;
+    timespec next_ = {};
+};
+
+WriteResult WriteOut(const Options& options, int fd, bool pty, const uint8_t* data, size_t size) {
+    // A held meter has its reader: nothing is dropped.
+    const bool waitForRoom = options.flood || options.hold || options.baud.has_value();
+    return pty ? WritePty(fd, data, size, waitForRoom) : WriteStream(fd, data, size);
+}
+
+WriteResult WritePaced(const Options& options, int fd, bool pty, LinePacer& line,
+                       const std::vector<uint8_t>& bytes) {
+    for (size_t done = 0; done < bytes.size();) {
+        const size_t n = line.due(bytes.size() - done);
+        if (gStop.load())
+            return WriteResult::Stopped;
+        const WriteResult result = WriteOut(options, fd, pty, bytes.data() + done, n);
+        if (result != WriteResult::Ok)
+            return result;
+        done += n;
+    }
+    return WriteResult::Ok;
+}
+
+// The controller of --hold: lines on standard input, and its end.
+class HoldControl {
+  public:
+    // Until the first line (true), or the end of input or a stop signal.
+    bool waitForStart() {
+        while (lines_ < 1 && !ended_ && !gStop.load())
+            take(kRetryMs);
+        return lines_ >= 1 && !gStop.load();
+    }
+    // A second line or the end of input has come; does not wait.
+    bool stopRequested() {
+        take(0);
+        return lines_ >= 2 || ended_;
+    }
+    // Until the input ends or a stop signal comes, fetching what the reader
+    // may send meanwhile.
+    void waitForEnd(int ptyFd) {
+        while (!ended_ && !gStop.load()) {
+            take(kRetryMs);
+            if (ptyFd >= 0)
+                DrainPty(ptyFd);
+        }
+    }
+
+  private:
+    void take(int waitMs) {
+        if (ended_)
+            return;
+        pollfd p = {STDIN_FILENO, POLLIN, 0};
+        if (::poll(&p, 1, waitMs) <= 0)
+            return;
+        char buffer[256];
+        const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+        if (n > 0) {
+            lines_ += std::count(buffer, buffer + n, '\n');
+        } else if (n == 0 || (errno != EINTR && errno != EAGAIN)) {
+            ended_ = true;
+        }
+    }
+
+    long lines_ = 0;
+    bool ended_ = false;
+};
+
+// Sends frames until the count is reached, a stop is asked for or the reader
+// goes away. delivered counts the frames that went out whole.
+int Send(const Options& options, int fd, bool pty, HoldControl& control, uint64_t& delivered) {
     const uint32_t seed = options.seed ? *options.seed : std::random_device{}();
     FrameGenerator generator(options.family, seed);
     std::vector<uint8_t> bytes = generator.preamble();
     const int64_t periodNs = std::max<int64_t>(1, std::llround(1e9 / options.rate));
     timespec deadline = {};
     clock_gettime(CLOCK_MONOTONIC, &deadline);
+    std::optional<LinePacer> line;
+    if (options.baud)
+        line.emplace(*options.baud);
 
-    uint64_t sent = 0;
-    auto more = [&] { return !options.count || sent < *options.count; };
-    while (more() && !gStop.load()) {
-        if (options.flood) {
-            while (bytes.size() < kFloodBatch && more()) {
-                generator.next(bytes);
-                ++sent;
-            }
-        } else {
+    uint64_t generated = 0;
+    auto more = [&] { return !options.count || generated < *options.count; };
+    auto goOn = [&] {
+        return more() && !gStop.load() && !(options.hold && control.stopRequested());
+    };
+    while (goOn()) {
+        uint64_t frames = 0;
+        do {
             generator.next(bytes);
-            ++sent;
-        }
+            ++generated;
+            ++frames;
+        } while (options.flood && bytes.size() < kFloodBatch && more());
 
         if (pty)
             DrainPty(fd);
-        const WriteResult result =
-            pty ? WritePty(fd, bytes, options.flood) : WriteStream(fd, bytes);
+        const WriteResult result = line ? WritePaced(options, fd, pty, *line, bytes)
+                                        : WriteOut(options, fd, pty, bytes.data(), bytes.size());
         bytes.clear();
         switch (result) {
             case WriteResult::Ok:
+                delivered += frames;
+                break;
             case WriteResult::Dropped:
                 break;
             case WriteResult::ReaderGone:
@@ -420,10 +553,24 @@ int Run(const Options& options, int fd, bool pty) {
                     errno));
                 return kExitIo;
         }
-        if (!options.flood && more())
+        if (!options.flood && !line && more())
             WaitForNextFrame(deadline, periodNs);
     }
     return kExitOk;
+}
+
+int Run(const Options& options, int fd, bool pty) {
+    HoldControl control;
+    uint64_t delivered = 0;
+    int status = kExitOk;
+    if (!options.hold || control.waitForStart())
+        status = Send(options, fd, pty, control, delivered);
+    if (options.hold) {
+        std::printf("frames %llu\n", static_cast<unsigned long long>(delivered));
+        std::fflush(stdout);
+        control.waitForEnd(pty ? fd : -1);
+    }
+    return status;
 }
 
 int RunPty(const Options& options) {
