@@ -36,18 +36,6 @@ namespace {
 constexpr int64_t kMiB = int64_t(1) << 20;
 const char* const kCablePath = "/dev/hidraw3";
 
-bool WaitFor(const std::function<bool()>& done, int ms = 10000) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > ms)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(1);
-    }
-    return true;
-}
-
 QByteArray Q(const Bytes& bytes) {
     return QByteArray(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size()));
 }
@@ -108,8 +96,7 @@ class Faults : public Window {
 
     // The serial link on a pseudo-terminal.
     void connectTo(const test::PseudoTerminal& line) {
-        const QString path = line.slavePath();
-        w.comm2().setPortNameResolver([path](TComPortNumber) { return path; });
+        w.comm2().setPortNameResolver([path = line.slavePath()](TComPortNumber) { return path; });
         if (!find<QPushButton>("COMCon")->isChecked())
             find<QPushButton>("COMCon")->click();
     }
@@ -555,7 +542,7 @@ TEST_F(FullDisk, AFileSizeLimit) {
     ignore.sa_handler = SIG_IGN;
     ASSERT_EQ(::sigaction(SIGXFSZ, &ignore, &previous), 0);
     rlimit small = old;
-    small.rlim_cur = 16 * 1024;
+    small.rlim_cur = rlim_t(16) * 1024;
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
     savesFailOver(dir.path());
     ::setrlimit(RLIMIT_FSIZE, &old);

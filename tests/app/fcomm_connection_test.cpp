@@ -21,19 +21,6 @@ const QString kMeterSilent = QStringLiteral(
     "USB interface cable is securely connected, please check if the meter is ready.");
 const char* const kCablePath = "/dev/hidraw3";
 
-// Runs the event loop until done() holds or ms have passed.
-bool WaitFor(const std::function<bool()>& done, int ms = 10000) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > ms)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(2);
-    }
-    return true;
-}
-
 QByteArray SerialFrame(std::string_view nine) {
     const Bytes b = TarvoLine(nine);
     return QByteArray(reinterpret_cast<const char*>(b.data()), qsizetype(b.size()));

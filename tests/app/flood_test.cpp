@@ -18,18 +18,6 @@ constexpr uint32_t kSeed = 20240611;
 // Generous for a loaded machine; the bench holds the real target.
 constexpr double kStallLimitMs = 250;
 
-bool WaitFor(const std::function<bool()>& done, int ms) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > ms)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(1);
-    }
-    return true;
-}
-
 class Flood : public Window {};
 
 TEST_F(Flood, EveryFrameIsARowReadAsSentWithoutAStall) {
@@ -38,8 +26,8 @@ TEST_F(Flood, EveryFrameIsARowReadAsSentWithoutAStall) {
         meter.open({QStringLiteral("--flood"), QStringLiteral("--seed"), QString::number(kSeed)}))
         << meter.errorText().toStdString();
     w.limitessClick();
-    const QString terminal = meter.terminal();
-    w.comm2().setPortNameResolver([&terminal](TComPortNumber) { return terminal; });
+    w.comm2().setPortNameResolver(
+        [terminal = meter.terminal()](TComPortNumber) { return terminal; });
     find<QPushButton>("COMCon")->click();
     ASSERT_TRUE(w.comm2().IsPortOpen());
     const long long errorsBefore = Errors().reportedCount();

@@ -15,6 +15,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFocusEvent>
 #include <QHeaderView>
@@ -32,6 +33,7 @@
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 #include <QToolButton>
 #include <QValueAxis>
@@ -137,6 +139,19 @@ template <class F>
 void RunAsEvent(QObject* context, F call) {
     QMetaObject::invokeMethod(context, call, Qt::QueuedConnection);
     QCoreApplication::processEvents();
+}
+
+// Runs the event loop until done() holds or ms have passed; false on time-out.
+inline bool WaitFor(const std::function<bool()>& done, int ms = 10000) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > ms)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(1);
+    }
+    return true;
 }
 
 inline void Fire(QTimer* timer) {
