@@ -202,8 +202,14 @@ TEST_F(Links, MeterOnThePseudoTerminal) {
     w.comm2().setPortNameResolver([&newPath](TComPortNumber) { return newPath; });
     com()->click();
     ASSERT_TRUE(w.comm2().IsPortOpen());
-    ASSERT_TRUE(again.write(SerialFrame("000041120")));
-    EXPECT_TRUE(WaitFor([&] { return w.table().size() == 4; }));
+    // Whether the cut frame's bytes reached the collection before the hang-up
+    // depends on the poll; if they did, they cost the first frame on the new
+    // line. The second one always arrives.
+    ASSERT_TRUE(again.write(SerialFrame("000041120") + SerialFrame("000051120")));
+    ASSERT_TRUE(WaitFor([&] {
+        return w.table().size() >= 4 && field(w.table().size() - 1, Field::Value).endsWith('5');
+    }));
+    EXPECT_LE(w.table().size(), 5u);
     com()->click();
 }
 

@@ -36,8 +36,7 @@ TEST(SerialTrickle, BytesComeWholeAndTheLoopWakesPerPollNotPerByte) {
     test::PseudoTerminal line;
     ASSERT_TRUE(line.ok());
     TCommPortDriver driver;
-    const QString path = line.slavePath();
-    driver.setPortNameResolver([&path](TComPortNumber) { return path; });
+    driver.setPortNameResolver([path = line.slavePath()](TComPortNumber) { return path; });
     QByteArray received;
     int chunks = 0;
     driver.OnReceiveData = [&](TCommPortDriver*, const uint8_t* data, int32_t size) {
