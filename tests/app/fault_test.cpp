@@ -34,7 +34,6 @@ namespace dmm::app {
 namespace {
 
 constexpr int64_t kMiB = int64_t(1) << 20;
-const char* const kCablePath = "/dev/hidraw3";
 
 QByteArray Q(const Bytes& bytes) {
     return QByteArray(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size()));
@@ -61,30 +60,6 @@ uint8_t MarkParity(uint8_t b) {
 }
 uint8_t AsSent(uint8_t b) {
     return b;
-}
-
-FakeHidDevice Cable() {
-    FakeHidDevice cable;
-    cable.path = kCablePath;
-    cable.vendorId = 0x1A86;
-    cable.productId = 0xE008;
-    cable.product = u"USB to Serial";
-    return cable;
-}
-
-// A Tarvo frame on the cable: eight meter bytes, the ninth with CR LF, then an
-// idle report that ends it.
-std::vector<Bytes> CableFrame(std::string_view nine) {
-    Bytes meter;
-    for (char c : nine)
-        meter.push_back(uint8_t(0x30 | HexValue(c)));
-    meter.push_back(0x0D);
-    meter.push_back(0x0A);
-    Bytes first = {0x00, 0xF8};
-    first.insert(first.end(), meter.begin(), meter.begin() + 8);
-    Bytes second = {0x00, 0xF3};
-    second.insert(second.end(), meter.begin() + 8, meter.end());
-    return {first, second, Bytes{0x00, 0xF0}};
 }
 
 class Faults : public Window {

@@ -19,35 +19,10 @@ const QString kNoCable =
     QStringLiteral("USB interface cable is not securely connected, please check and re-try.");
 const QString kMeterSilent = QStringLiteral(
     "USB interface cable is securely connected, please check if the meter is ready.");
-const char* const kCablePath = "/dev/hidraw3";
 
 QByteArray SerialFrame(std::string_view nine) {
     const Bytes b = TarvoLine(nine);
     return QByteArray(reinterpret_cast<const char*>(b.data()), qsizetype(b.size()));
-}
-
-// A frame as the cable delivers it: eight meter bytes, then the last one with
-// CR LF, then an idle report that ends the frame. Byte 0 is the report ID.
-std::vector<Bytes> CableFrame(std::string_view nine) {
-    Bytes meter;
-    for (char c : nine)
-        meter.push_back(uint8_t(0x30 | HexValue(c)));
-    meter.push_back(0x0D);
-    meter.push_back(0x0A);
-    Bytes first = {0x00, 0xF8};
-    first.insert(first.end(), meter.begin(), meter.begin() + 8);
-    Bytes second = {0x00, 0xF3};
-    second.insert(second.end(), meter.begin() + 8, meter.end());
-    return {first, second, Bytes{0x00, 0xF0}};
-}
-
-FakeHidDevice Cable(const std::string& path = kCablePath) {
-    FakeHidDevice cable;
-    cable.path = path;
-    cable.vendorId = 0x1A86;
-    cable.productId = 0xE008;
-    cable.product = u"USB to Serial";
-    return cable;
 }
 
 class Links : public Window {

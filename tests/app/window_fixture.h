@@ -72,6 +72,33 @@ inline Bytes TarvoLine(std::string_view nine) {
     return b;
 }
 
+// The cable as the tests plug it in: named "USB to Serial", no serial number.
+inline const char* const kCablePath = "/dev/hidraw3";
+inline FakeHidDevice Cable(const std::string& path = kCablePath) {
+    FakeHidDevice cable;
+    cable.path = path;
+    cable.vendorId = 0x1A86;
+    cable.productId = 0xE008;
+    cable.product = u"USB to Serial";
+    return cable;
+}
+
+// A Tarvo frame as the cable delivers it: eight meter bytes, then the last
+// one with CR LF, then an idle report that ends the frame. Byte 0 of each
+// report is its ID.
+inline std::vector<Bytes> CableFrame(std::string_view nine) {
+    Bytes meter;
+    for (char c : nine)
+        meter.push_back(uint8_t(0x30 | HexValue(c)));
+    meter.push_back(0x0D);
+    meter.push_back(0x0A);
+    Bytes first = {0x00, 0xF8};
+    first.insert(first.end(), meter.begin(), meter.begin() + 8);
+    Bytes second = {0x00, 0xF3};
+    second.insert(second.end(), meter.begin() + 8, meter.end());
+    return {first, second, Bytes{0x00, 0xF0}};
+}
+
 struct Message {
     QString title;
     QString text;
