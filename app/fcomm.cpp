@@ -178,7 +178,7 @@ void TFCOMM::HTarvoRData(const uint8_t* data, int size) {
     // that fails part-way keeps the effects of its earlier steps.
     struct RenderOnExit {
         TFCOMM& window;
-        ~RenderOnExit() { window.RenderLcd(); }
+        ~RenderOnExit() { window.RenderLcdSoon(); }
     } render{*this};
     receiver_.HTarvoRData(data, size);
 }

@@ -10,6 +10,7 @@
 // fcomm_files.cpp the data files, fcomm_recall.cpp the recall clock and
 // fcomm_limits.cpp the limit boxes.
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QString>
 #include <array>
@@ -110,6 +111,11 @@ class TFCOMM : public QMainWindow, public DecoderHost {
     // arrive: plenty for the eye, and each catching-up repaints the grid and
     // costs the row header time in proportion to the rows held.
     static constexpr int kGridSyncMs = 500;
+    // The display catches up with the line at most ten times a second. At
+    // 2400 baud a meter sends some 22 frames a second and the cable hands
+    // over a report every few bytes; drawing each costs more than the rest
+    // of the window together, and the eye sees no difference.
+    static constexpr int kLcdRefreshMs = 100;
 
     // hid: where the HID devices come from; null gives the system's own.
     explicit TFCOMM(QWidget* parent = nullptr, std::shared_ptr<HidBackend> hid = nullptr);
@@ -126,6 +132,10 @@ class TFCOMM : public QMainWindow, public DecoderHost {
     // The cable's data handlers: one input report each, on the window thread.
     void HTarvoHidData(TJvHidDevice* HidDev, uint8_t ReportID, const uint8_t* Data, uint16_t Size);
     void HMeskoHidData(TJvHidDevice* HidDev, uint8_t ReportID, const uint8_t* Data, uint16_t Size);
+    // How often at most the three receive handlers redraw the display, in
+    // ms; what comes in between is shown when the interval is up. 0 draws at
+    // the end of every call.
+    void setLcdRefreshInterval(int ms) { lcdRefreshMs_ = ms; }
 
     // The links: the serial port driver and the HID controller.
     TCommPortDriver& comm2() { return *COMM2; }
@@ -260,10 +270,12 @@ class TFCOMM : public QMainWindow, public DecoderHost {
     // fcomm_lcd.cpp
     void AddLcdWidget(El element, QWidget* widget, LcdLabel* label, QLabel* text);
     void RenderLcd();
+    void RenderLcdSoon();
 
     // fcomm_host.cpp
     void readingRecorded(double value);
     void ShowPendingHostState();
+    void ShowPendingVerdict(Verdict verdict);
 
     // fcomm_recording.cpp
     void CapacityClick(size_t item);
@@ -333,6 +345,11 @@ class TFCOMM : public QMainWindow, public DecoderHost {
     std::optional<std::string> pendingValue_;
     std::optional<int32_t> pendingPage_;
     std::optional<int> pendingBar_;
+    std::optional<Verdict> pendingVerdict_;
+    // When the display was last drawn, and the redraw that is due.
+    QElapsedTimer lcdShown_;
+    QTimer* lcdTimer_ = nullptr;
+    int lcdRefreshMs_ = kLcdRefreshMs;
 
     // A data file being read by the loader thread.
     std::thread loader_;

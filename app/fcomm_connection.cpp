@@ -284,7 +284,7 @@ void TFCOMM::InfoBtnClick() {
 void TFCOMM::HTarvoHidData(TJvHidDevice*, uint8_t ReportID, const uint8_t* Data, uint16_t Size) {
     struct RenderOnExit {
         TFCOMM& window;
-        ~RenderOnExit() { window.RenderLcd(); }
+        ~RenderOnExit() { window.RenderLcdSoon(); }
     } render{*this};
     receiver_.HTarvoHidData(ReportID, Data, Size);
 }
@@ -292,7 +292,7 @@ void TFCOMM::HTarvoHidData(TJvHidDevice*, uint8_t ReportID, const uint8_t* Data,
 void TFCOMM::HMeskoHidData(TJvHidDevice*, uint8_t ReportID, const uint8_t* Data, uint16_t Size) {
     struct RenderOnExit {
         TFCOMM& window;
-        ~RenderOnExit() { window.RenderLcd(); }
+        ~RenderOnExit() { window.RenderLcdSoon(); }
     } render{*this};
     receiver_.HMeskoHidData(ReportID, Data, Size);
 }

@@ -68,13 +68,18 @@ void TFCOMM::ShowSeries(int index) {
         series[index]->setVisible(true);
 }
 
-// The value box, the page label and the bar show the last frame of a chunk:
-// a burst of frames from the line updates each widget once, in RenderLcd.
+// The value box, its verdict colours, the page label and the bar show the
+// last frame drawn: a burst of frames from the line updates each widget once,
+// in RenderLcd.
 void TFCOMM::SetMeasuredValue(const std::string& valueText) {
     pendingValue_ = valueText;
 }
 
 void TFCOMM::ShowVerdict(Verdict verdict) {
+    pendingVerdict_ = verdict;
+}
+
+void TFCOMM::ShowPendingVerdict(Verdict verdict) {
     if (verdictShown_ == int(verdict))
         return;
     verdictShown_ = int(verdict);
@@ -110,6 +115,10 @@ void TFCOMM::SetBarPosition(int position) {
 void TFCOMM::ShowPendingHostState() {
     if (valueAxis_->min() != axisMin_ || valueAxis_->max() != axisMax_)
         valueAxis_->setRange(axisMin_, axisMax_);
+    if (pendingVerdict_) {
+        ShowPendingVerdict(*pendingVerdict_);
+        pendingVerdict_.reset();
+    }
     if (pendingValue_) {
         const QString text = QString::fromStdString(*pendingValue_);
         if (T1VALUE->text() != text)

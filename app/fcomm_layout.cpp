@@ -362,6 +362,7 @@ void TFCOMM::CreateLcdPanel(QWidget* client) {
     }
 
     PBar2 = Place(new QProgressBar(client), "PBar2", 3, 167, 334, 17);
+    PBar2->setAutoFillBackground(true);
     PBar2->setRange(0, kPBar2DesignMaximum);
     PBar2->setValue(20);
     PBar2->setTextVisible(false);
@@ -394,6 +395,9 @@ void TFCOMM::CreateLimitsPanel(QWidget* client) {
     T1VALUE->setReadOnly(true);
     T1VALUE->setFont(Arial(21, true));
     SetBase(T1VALUE, TooltipColour());
+    // The box and the bar change with every frame drawn; filling their own
+    // backgrounds spares the panels behind them a repaint each time.
+    T1VALUE->setAutoFillBackground(true);
 
     Shape1 = Place(new CircleShape(Panel4), "Shape1", 192, 8, 113, 97);
     QPalette lamp = Shape1->palette();
@@ -741,6 +745,7 @@ void TFCOMM::CreateTimers() {
     Timer3 = timer("Timer3", 1000, true);
     Timer4 = timer("Timer4", 1000, true);
     gridTimer_ = timer("GridTimer", kGridSyncMs, true);
+    lcdTimer_ = timer("LcdTimer", kLcdRefreshMs, true);
     loadPoll_ = timer("LoadPoll", 100, false);
     ConTimer = timer("ConTimer", 100, false);
 }
@@ -766,6 +771,7 @@ void TFCOMM::ConnectHandlers() {
     }
     connect(Timer1, &QTimer::timeout, this, handler(&TFCOMM::Timer1Timer));
     connect(gridTimer_, &QTimer::timeout, this, handler(&TFCOMM::SyncGrid));
+    connect(lcdTimer_, &QTimer::timeout, this, handler(&TFCOMM::RenderLcd));
     void (TFCOMM::*capacity[])() = {&TFCOMM::N10001Click,   &TFCOMM::N50001Click,
                                     &TFCOMM::N100001Click,  &TFCOMM::N500001Click,
                                     &TFCOMM::N1000001Click, &TFCOMM::limitessClick};

@@ -3,6 +3,7 @@
 // so a frame that repeats the last one costs a few string compares.
 
 #include <QLabel>
+#include <QTimer>
 
 #include "app/fcomm.h"
 #include "app/lcd_widgets.h"
@@ -24,7 +25,19 @@ void TFCOMM::AddLcdWidget(El element, QWidget* widget, LcdLabel* label, QLabel* 
     widget->setVisible(item.visible);
 }
 
+void TFCOMM::RenderLcdSoon() {
+    if (lcdRefreshMs_ <= 0 || !lcdShown_.isValid() || lcdShown_.elapsed() >= lcdRefreshMs_) {
+        RenderLcd();
+        return;
+    }
+    if (!lcdTimer_->isActive())
+        lcdTimer_->start(int(lcdRefreshMs_ - lcdShown_.elapsed()));
+}
+
 void TFCOMM::RenderLcd() {
+    if (lcdTimer_)
+        lcdTimer_->stop();
+    lcdShown_.start();
     ShowPendingHostState();
     const LcdState& lcd = state_.Lcd;
     for (size_t i = 0; i < kElementCount; ++i) {

@@ -26,8 +26,7 @@ void TrendChart::ClearPoints() {
 }
 
 void TrendChart::ReplacePointsWithSample() {
-    values_.assign(1, 0.0f);
-    values_.shrink_to_fit();
+    values_ = {0.0f};
     dirty_ = true;
 }
 

@@ -270,6 +270,9 @@ class Soak {
     }
 
     void report(const dmm::app::TFCOMM& w, uint64_t frames) {
+        // Memory is sampled before the reference rows below are made: they
+        // are the bench's own, not the window's.
+        const Sample end = sample(w);
         const size_t rows = w.table().size();
         const long long errors = dmm::app::Application::Errors()->reportedCount();
         const auto reference = dmm::metersim::ReferenceRows(
@@ -291,7 +294,6 @@ class Soak {
             check(stallMs_ < kStallTargetMs, "the event loop stalled too long");
             return;
         }
-        const Sample end = sample(w);
         const double added = double(std::max<size_t>(end.rows - base_.rows, 1));
         const double tablePerRow = (end.table - base_.table) / added;
         const double rssPerRow = (end.rss - base_.rss) / added;

@@ -1,6 +1,7 @@
 #include "link/serial_port_driver.h"
 
 #include <QFileInfo>
+#include <QSocketNotifier>
 #include <algorithm>
 #include <array>
 
@@ -103,6 +104,7 @@ bool TCommPortDriver::OpenPort() {
     open_ = true;
     hungUp_ = false;
     ApplyPortSettings();
+    QuietReadNotifier();
     StartPolling();
     return true;
 }
@@ -138,8 +140,8 @@ void TCommPortDriver::ApplyPortSettings() {
 // QSerialPort takes bytes from the system as they come, waking the event loop
 // for each; at 2400 baud a UART or a USB adapter that passes bytes on one by
 // one costs as much in wake-ups as the whole window does. Where the poll can
-// read the system's queue itself, QSerialPort keeps one byte at most and then
-// leaves the line alone until the next poll. Elsewhere its buffer is the input
+// read the system's queue itself, QSerialPort's notifier is kept off (see
+// QuietReadNotifier) and its buffer holds one byte at most. Elsewhere its buffer is the input
 // queue: it stops taking bytes when full and leaves the rest with the system
 // until a poll makes room; an unlimited one (size 0) would grow for ever.
 qint64 TCommPortDriver::ReadBufferSize() const {
@@ -159,15 +161,35 @@ qint64 TCommPortDriver::ReadQueued() {
     if (LineHungUp(port_))
         return 0;
 #endif
-    qint64 count = port_.read(buffer, inBufSize_);
+    qint64 count = 0;
 #ifdef Q_OS_UNIX
+    if (port_.bytesAvailable() > 0) {
+        count = port_.read(buffer, inBufSize_);
+        QuietReadNotifier();  // reading QSerialPort turns it back on
+    }
     if (count >= 0 && count < inBufSize_) {
         const ssize_t more = ::read(port_.handle(), buffer + count, size_t(inBufSize_ - count));
         if (more > 0)
             count += more;
     }
+#else
+    count = port_.read(buffer, inBufSize_);
 #endif
     return count;
+}
+
+// Where the poll reads the system's queue itself, QSerialPort's read notifier
+// would only wake the event loop as each byte arrives, to take that one byte.
+// It stays off: QSerialPort turns it on again only when it is opened or read,
+// and the poll reads it only while it still holds a byte. Should the notifier
+// not be found, the one-byte buffer still bounds what it costs.
+void TCommPortDriver::QuietReadNotifier() {
+#ifdef Q_OS_UNIX
+    for (QSocketNotifier* notifier : port_.findChildren<QSocketNotifier*>()) {
+        if (notifier->type() == QSocketNotifier::Read)
+            notifier->setEnabled(false);
+    }
+#endif
 }
 
 // What QSerialPort's setters cannot express goes to the terminal directly:

@@ -125,6 +125,7 @@ class TCommPortDriver : public QObject {
     void PollReceive();
     qint64 ReadBufferSize() const;
     qint64 ReadQueued();
+    void QuietReadNotifier();
     void CheckLine();
     void ReadErrorOccurred(QSerialPort::SerialPortError error);
     void StartPolling();

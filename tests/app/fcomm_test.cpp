@@ -265,6 +265,31 @@ TEST_F(Window, FramesDriveTheLcdTheValueAndTheVerdict) {
     EXPECT_EQ(find("T1VALUE")->palette().color(QPalette::Base), red);
 }
 
+// With a live line the display is drawn at most once an interval: a frame that
+// follows closely is recorded at once and shown, verdict and all, when the
+// interval is up. A long interval keeps a slow machine from passing it.
+TEST_F(Window, DisplayKeepsItsPaceWhileEveryFrameIsRecorded) {
+    w.setLcdRefreshInterval(1000);
+    find<QLineEdit>("T1HI")->setText(QStringLiteral("1"));
+    frame("000101120");  // 0.0010 V, within the limits
+    ASSERT_TRUE(WaitFor([&] { return find<QLabel>("judge")->text() == QStringLiteral("Pass"); }));
+    EXPECT_EQ(find<QLineEdit>("T1VALUE")->text(), "0" + sep() + "0010");
+    EXPECT_EQ(caption("LcdDc"), QStringLiteral("1"));
+
+    frame("123451120");  // 1.2345 V, too high
+    EXPECT_EQ(w.table().size(), 2u);
+    EXPECT_EQ(field(1, Field::Auto), QStringLiteral("Fail"));
+    EXPECT_EQ(find<QLineEdit>("T1VALUE")->text(), "0" + sep() + "0010");
+    EXPECT_EQ(find<QLabel>("judge")->text(), QStringLiteral("Pass"));
+    EXPECT_EQ(caption("LcdDa"), QStringLiteral("0"));
+
+    ASSERT_TRUE(WaitFor([&] { return find<QLabel>("judge")->text() == QStringLiteral("Fail"); }));
+    EXPECT_EQ(find<QLineEdit>("T1VALUE")->text(), "1" + sep() + "2345");
+    EXPECT_EQ(caption("LcdDa"), QStringLiteral("2"));
+    EXPECT_EQ(find("T1VALUE")->palette().color(QPalette::Base), QColor(255, 0, 0));
+    EXPECT_EQ(find<QProgressBar>("PBar2")->value(), 12);
+}
+
 TEST_F(Window, BarGraphStaysWithinItsRange) {
     frame("A00001400");  // ohms overload: the bar shows full scale
     EXPECT_EQ(find<QLineEdit>("T1VALUE")->text(), "0" + sep() + "L");

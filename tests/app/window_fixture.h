@@ -193,6 +193,9 @@ class Window : public ::testing::Test {
         // No test reaches a real serial port.
         w.comm2().setPortNameResolver(
             [](TComPortNumber) { return QStringLiteral("/nonexistent/ttyS0"); });
+        // Each chunk fed is on the display when the feeding returns; the
+        // display's pace with a live line has tests of its own.
+        w.setLcdRefreshInterval(0);
     }
     ~Window() override { CloseErrorBox(); }
 
