@@ -8,6 +8,11 @@
 namespace dmm {
 namespace {
 constexpr std::string_view kMeskoHighDigits = "123456789ABCDE";
+// 0x0A, nine data bytes, 0x0D. Only a run of exactly this length is a frame:
+// a longer one (line noise, or the piece of a frame that was on the line when
+// it closed, followed by the next line's bytes) may still show "A" and "D" at
+// its first and eleventh digits.
+constexpr size_t kLineFrameBytes = 11;
 }  // namespace
 
 bool SerialCollector::push(Family family, uint8_t byte, std::string& frameText, bool& accepted) {
@@ -25,11 +30,11 @@ bool SerialCollector::push(Family family, uint8_t byte, std::string& frameText, 
         case Family::Tarvo:
             frameText.assign(Mid(low, 2, 9));
             frameText += "DA";
-            accepted = CharAt(low, 1) == "A" && CharAt(low, 11) == "D";
+            accepted = count_ == kLineFrameBytes && CharAt(low, 1) == "A" && CharAt(low, 11) == "D";
             break;
         case Family::Dralin:
             frameText.assign(low);
-            accepted = CharAt(low, 1) == "A" && CharAt(low, 11) == "D";
+            accepted = count_ == kLineFrameBytes && CharAt(low, 1) == "A" && CharAt(low, 11) == "D";
             break;
         case Family::Mesko:
             frameText.assign(low);

@@ -123,9 +123,10 @@ TEST_F(Assembly, DralinKeepsAllElevenDigits) {
     EXPECT_TRUE(state.Lcd.visible(El::CONok));
 }
 
-TEST_F(Assembly, LongNoiseIsBoundedAndJudgedByItsStart) {
-    // Ten thousand bytes without a frame end keep only a bounded prefix, and
-    // the run is still judged by its first and eleventh bytes.
+TEST_F(Assembly, LongRunsAreBoundedAndAreNoFrames) {
+    // Ten thousand bytes without a frame end keep only a bounded prefix. The
+    // run shows "A" at its first digit and "D" at its eleventh, but it is no
+    // frame: only a run of exactly eleven bytes is.
     Bytes noise(10000, 0x35);
     noise[0] = 0x0A;
     noise[10] = 0x3D;
@@ -133,8 +134,14 @@ TEST_F(Assembly, LongNoiseIsBoundedAndJudgedByItsStart) {
     EXPECT_EQ(rx.serial().size(), 10000u);
     EXPECT_LE(rx.serial().lowNibbles().size(), SerialCollector::kKept);
     feed({0x0D});
-    EXPECT_EQ(host.offered, 1);  // "A" at 1 and "D" at 11: accepted, as it would be unbounded
-    EXPECT_EQ(state.FrameText, "555555555DA");
+    EXPECT_EQ(host.offered, 0);
+    // Nor is a run of twelve: the rest of a frame cut off when the line
+    // closed, then the first bytes of the next one.
+    feed({0x0A, 0x33, 0x34, 0x0A, 0x31, 0x32, 0x33, 0x34, 0x35, 0x31, 0x3D, 0x32, 0x0D, 0x0A});
+    EXPECT_EQ(host.offered, 0);
+    feed(TarvoLine("123451120"));
+    EXPECT_EQ(host.offered, 1);
+    EXPECT_EQ(state.FrameText, "123451120DA");
 }
 
 TEST_F(Assembly, CableReportsMakeOneFrame) {
