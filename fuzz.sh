@@ -1,11 +1,14 @@
 #!/bin/sh
 # Builds the fuzz targets with clang (ASan + UBSan + libFuzzer) and runs each
 # for SECONDS, starting from the seeds in fuzz/corpus/. Fails on any finding.
-#   ./fuzz.sh 15      CI smoke run
-#   ./fuzz.sh 600     a long run
+#   ./fuzz.sh 15          CI smoke run
+#   ./fuzz.sh 600         a long run
+#   ./fuzz.sh 600 --keep  a long run whose inputs, merged down to the fewest
+#                         that reach the same coverage, become the new seeds
 set -eu
 cd "$(dirname "$0")"
 seconds="${1:-15}"
+keep="${2:-}"
 ./scripts/setup.sh
 
 CC=clang-14 CXX=clang++-14 cmake -S . -B build-fuzz -G Ninja \
@@ -32,6 +35,14 @@ for target in build-fuzz/fuzz/fuzz_*; do
         failed="$failed $name"
     else
         grep -E '^stat::number_of_executed_units|^#[0-9]+.*DONE' "$work/$name.log" | tail -2 || true
+        if [ "$keep" = "--keep" ]; then
+            mkdir -p "$work/merged-$name"
+            (cd "$work" && "$OLDPWD/$target" -merge=1 -max_len=8192 "$work/merged-$name" \
+                "$@" 2>>"$work/$name.log")
+            rm -rf "$seeds" && mkdir -p "$seeds"
+            cp "$work/merged-$name"/* "$seeds"/
+            echo "   seeds kept: $(ls "$seeds" | wc -l) files, $(du -sk "$seeds" | cut -f1) KB"
+        fi
     fi
 done
 if [ -n "$failed" ]; then
