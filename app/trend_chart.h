@@ -1,10 +1,12 @@
 #pragma once
 // The trend chart as the pager sees it. Every recorded value is kept in one
-// compact list (4 bytes a point, in blocks that are never moved, so a long
-// recording neither copies the list nor leaves its old copies behind); the chart's two series only
-// ever hold the points inside the bottom axis's window, so appending and paging cost the same with
-// ten readings held as with ten million. The series catch up in flush(), which the window calls a
-// few times a second rather than at every reading: each change of a series repaints the chart.
+// compact list: 4 bytes a point, in blocks that never move, so a long
+// recording neither copies the list nor leaves old copies behind. The chart's
+// two series only ever hold the points inside the bottom axis's window, so
+// appending and paging cost the same with ten readings held as with ten
+// million. The series catch up in flush(), which the window calls a few times
+// a second rather than at every reading: each change of a series repaints the
+// chart.
 
 #include <QPointF>
 #include <QVector>

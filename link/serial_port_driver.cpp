@@ -104,7 +104,6 @@ bool TCommPortDriver::OpenPort() {
     open_ = true;
     hungUp_ = false;
     ApplyPortSettings();
-    QuietReadNotifier();
     StartPolling();
     return true;
 }
@@ -135,15 +134,17 @@ void TCommPortDriver::ApplyPortSettings() {
         port_.setRequestToSend(false);
     PurgePortBuffers(true, true);
     port_.setReadBufferSize(ReadBufferSize());
+    QuietReadNotifier();  // a new buffer size turns it back on
 }
 
 // QSerialPort takes bytes from the system as they come, waking the event loop
 // for each; at 2400 baud a UART or a USB adapter that passes bytes on one by
 // one costs as much in wake-ups as the whole window does. Where the poll can
 // read the system's queue itself, QSerialPort's notifier is kept off (see
-// QuietReadNotifier) and its buffer holds one byte at most. Elsewhere its buffer is the input
-// queue: it stops taking bytes when full and leaves the rest with the system
-// until a poll makes room; an unlimited one (size 0) would grow for ever.
+// QuietReadNotifier) and its buffer holds one byte at most. Elsewhere its
+// buffer is the input queue: it stops taking bytes when full and leaves the
+// rest with the system until a poll makes room; an unlimited one (size 0)
+// would grow for ever.
 qint64 TCommPortDriver::ReadBufferSize() const {
 #ifdef Q_OS_UNIX
     return 1;
@@ -180,8 +181,8 @@ qint64 TCommPortDriver::ReadQueued() {
 
 // Where the poll reads the system's queue itself, QSerialPort's read notifier
 // would only wake the event loop as each byte arrives, to take that one byte.
-// It stays off: QSerialPort turns it on again only when it is opened or read,
-// and the poll reads it only while it still holds a byte. Should the notifier
+// It stays off: QSerialPort turns it on again only when it is opened, given a
+// buffer size or read, and the poll reads it only while it still holds a byte. Should the notifier
 // not be found, the one-byte buffer still bounds what it costs.
 void TCommPortDriver::QuietReadNotifier() {
 #ifdef Q_OS_UNIX
