@@ -176,10 +176,7 @@ void TFCOMM::FormCreate() {
 void TFCOMM::HTarvoRData(const uint8_t* data, int size) {
     // However the chunk ends, the display shows what was decoded: a frame
     // that fails part-way keeps the effects of its earlier steps.
-    struct RenderOnExit {
-        TFCOMM& window;
-        ~RenderOnExit() { window.RenderLcdSoon(); }
-    } render{*this};
+    RenderSoonOnExit render{*this};
     receiver_.HTarvoRData(data, size);
 }
 

@@ -271,6 +271,12 @@ class TFCOMM : public QMainWindow, public DecoderHost {
     void AddLcdWidget(El element, QWidget* widget, LcdLabel* label, QLabel* text);
     void RenderLcd();
     void RenderLcdSoon();
+    // The receive handlers draw what they decoded however they end: a frame
+    // that fails part-way keeps the effects of its earlier steps.
+    struct RenderSoonOnExit {
+        TFCOMM& window;
+        ~RenderSoonOnExit() { window.RenderLcdSoon(); }
+    };
 
     // fcomm_host.cpp
     void readingRecorded(double value);

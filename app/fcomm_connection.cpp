@@ -282,18 +282,12 @@ void TFCOMM::InfoBtnClick() {
 }
 
 void TFCOMM::HTarvoHidData(TJvHidDevice*, uint8_t ReportID, const uint8_t* Data, uint16_t Size) {
-    struct RenderOnExit {
-        TFCOMM& window;
-        ~RenderOnExit() { window.RenderLcdSoon(); }
-    } render{*this};
+    RenderSoonOnExit render{*this};
     receiver_.HTarvoHidData(ReportID, Data, Size);
 }
 
 void TFCOMM::HMeskoHidData(TJvHidDevice*, uint8_t ReportID, const uint8_t* Data, uint16_t Size) {
-    struct RenderOnExit {
-        TFCOMM& window;
-        ~RenderOnExit() { window.RenderLcdSoon(); }
-    } render{*this};
+    RenderSoonOnExit render{*this};
     receiver_.HMeskoHidData(ReportID, Data, Size);
 }
 
