@@ -146,10 +146,9 @@ TFCOMM::TFCOMM(QWidget* parent, std::shared_ptr<HidBackend> hid)
 
 TFCOMM::~TFCOMM() {
     CloseLinks();
-    if (loader_.joinable()) {
-        abortLoad_ = true;
-        loader_.join();
-    }
+    // A load still running is left to end on its own: its read may be stuck
+    // in the system, and the window must not wait for it.
+    load_.reset();
 }
 
 void TFCOMM::setDialogs(std::unique_ptr<WindowDialogs> dialogs) {

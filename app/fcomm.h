@@ -28,6 +28,7 @@
 #include "decode/frame_assembly.h"
 #include "decode/lcd_state.h"
 #include "decode/meter_state.h"
+#include "record/background_load.h"
 #include "record/data_files.h"
 #include "record/reading_log.h"
 #include "record/reading_table.h"
@@ -149,7 +150,7 @@ class TFCOMM : public QMainWindow, public DecoderHost {
     const RecallClock& recallClock() const { return recall_; }
     const std::string& lastGoodHigh() const { return LastGoodHigh_; }
     const std::string& lastGoodLow() const { return LastGoodLow_; }
-    bool loading() const { return loader_.joinable(); }
+    bool loading() const { return load_ != nullptr; }
 
     // Start-up and the window as a whole.
     void FormCreate();
@@ -244,7 +245,7 @@ class TFCOMM : public QMainWindow, public DecoderHost {
 
   signals:
     // A data file has been read and its rows are in the table (ok false: the
-    // load failed and the user has been told).
+    // load failed and the user has been told, or the user cancelled it).
     void dataFileLoaded(bool ok);
 
   protected:
@@ -296,6 +297,8 @@ class TFCOMM : public QMainWindow, public DecoderHost {
     // fcomm_files.cpp
     void StartLoad(const QString& fileName);
     void FinishLoad();
+    void CancelLoad();
+    void EndLoad();
     void SetFileButtonsEnabled(bool enabled);
 
     // fcomm_connection.cpp
@@ -357,13 +360,8 @@ class TFCOMM : public QMainWindow, public DecoderHost {
     QTimer* lcdTimer_ = nullptr;
     int lcdRefreshMs_ = kLcdRefreshMs;
 
-    // A data file being read by the loader thread.
-    std::thread loader_;
-    std::atomic<int> loadPermille_{0};
-    std::atomic<bool> abortLoad_{false};
-    ReadingTable loadTable_;
-    LoadOutcome loadOutcome_;
-    FileForm loadForm_ = FileForm::Text;
+    // A data file being read on a thread of its own.
+    std::unique_ptr<BackgroundLoad> load_;
     size_t rowsBeforeLoad_ = 0;
     QProgressDialog* loadProgress_ = nullptr;
     QTimer* loadPoll_ = nullptr;

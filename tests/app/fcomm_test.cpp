@@ -639,7 +639,8 @@ TEST_F(DataFiles, FailuresAreReportedWithTheirTexts) {
     EXPECT_FALSE(load(path("missing.txt")));
     ASSERT_EQ(script.messages.size(), 1u);
     EXPECT_EQ(script.messages[0].title, QStringLiteral("Error"));
-    EXPECT_EQ(script.messages[0].text, QStringLiteral("Failed to Load File!"));
+    EXPECT_EQ(script.messages[0].text,
+              QStringLiteral("Failed to Load File!\ncannot open: No such file or directory"));
     EXPECT_EQ(script.messages[0].icon, WindowDialogs::Icon::Error);
     EXPECT_EQ(w.table().size(), 1u);
 
@@ -647,8 +648,8 @@ TEST_F(DataFiles, FailuresAreReportedWithTheirTexts) {
     find<QToolButton>("saveas")->click();
     ASSERT_EQ(script.messages.size(), 2u);
     EXPECT_EQ(script.messages[1].title, QString());
-    EXPECT_EQ(script.messages[1].text,
-              "Could not save table to specified file: " + script.saveName);
+    EXPECT_EQ(script.messages[1].text, "Could not save table to specified file: " +
+                                           script.saveName + "\nNo such file or directory");
     EXPECT_EQ(script.messages[1].icon, WindowDialogs::Icon::Error);
 
     // A snapshot that cannot be written goes to the general error handler.

@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <optional>
 #include <string>
 
@@ -33,6 +34,7 @@
 #include "link/hid_hidapi_backend.h"
 #include "link/serial_port_driver.h"
 #include "record/data_files.h"
+#include "record/file_output.h"
 #include "record/reading_log.h"
 #include "record/recall_clock.h"
 
@@ -241,14 +243,26 @@ class LoggerHost : public DecoderHost {
         if (!options_.json)
             appendText(TextTableHeader());
     }
+    // Writes what was recorded; false when the output failed (outputError()
+    // then holds the system's error number).
     bool flush() {
+        if (outputError_ != 0)
+            return false;
+        errno = 0;
         if (!pending_.empty()) {
-            if (std::fwrite(pending_.data(), 1, pending_.size(), out_) != pending_.size())
+            if (std::fwrite(pending_.data(), 1, pending_.size(), out_) != pending_.size()) {
+                outputError_ = errno ? errno : EIO;
                 return false;
+            }
             pending_.clear();
         }
-        return std::fflush(out_) == 0;
+        if (std::fflush(out_) != 0) {
+            outputError_ = errno ? errno : EIO;
+            return false;
+        }
+        return true;
     }
+    int outputError() const { return outputError_; }
     long long rows() const { return rows_; }
     const ReadingTable& table() const { return table_; }
 
@@ -279,6 +293,7 @@ class LoggerHost : public DecoderHost {
     RecallClock clock_;
     FILE* out_;
     std::string pending_;
+    int outputError_ = 0;
     long long rows_ = 0;
 };
 
@@ -288,20 +303,30 @@ long long MonotonicMs() {
     return ts.tv_sec * 1000LL + ts.tv_nsec / 1000000;
 }
 
+// A failure of a data file: the message as the window gives it, then the
+// file and the reason.
+void PrintFileFailure(std::string_view message, const std::string& path, const std::string& why) {
+    const std::string first(message.substr(0, message.find('\n')));
+    std::fprintf(stderr, "dmmlog: %s\ndmmlog: %s: %s\n", first.c_str(), path.c_str(), why.c_str());
+}
+
+// The command line waits for a FIFO's reader, as a shell's redirection does.
+bool SaveOrSay(const ReadingTable& table, const std::string& path) {
+    const SaveOutcome saved =
+        SaveDataFile(table, QString::fromStdString(path), SaveOptions{.waitForReader = true});
+    if (!saved.ok)
+        PrintFileFailure(saved.message, path, saved.reason);
+    return saved.ok;
+}
+
 int Convert(const Options& o) {
     ReadingTable table;
     const auto loaded = LoadTableFromFile(QString::fromStdString(o.convertIn), table, false);
     if (!loaded.ok) {
-        std::fprintf(stderr, "dmmlog: %s %s (%s)\n", loaded.message.c_str(), o.convertIn.c_str(),
-                     loaded.detail.c_str());
+        PrintFileFailure(loaded.message, o.convertIn, loaded.detail);
         return 1;
     }
-    const auto saved = SaveDataFile(table, QString::fromStdString(o.convertOut));
-    if (!saved.ok) {
-        std::fprintf(stderr, "dmmlog: %s\n", saved.message.c_str());
-        return 1;
-    }
-    return 0;
+    return SaveOrSay(table, o.convertOut) ? 0 : 1;
 }
 
 bool ReachedCount(const Options& o, const LoggerHost& host) {
@@ -550,24 +575,27 @@ int Run(const Options& o) {
     LoggerHost host(o, state, stdout);
     FrameReceiver receiver(state, host);
     host.writeHeader();
-    if (!host.flush())
-        return 1;
-
-    int status = port    ? ReadSerial(o, *port, host, receiver)
+    int status = 0;
+    if (host.flush()) {
+        status = port    ? ReadSerial(o, *port, host, receiver)
                  : o.usb ? ReadUsb(o, host, receiver)
                          : ReadStream(o, fd, host, receiver);
+    }
     if (fd != 0)
         ::close(fd);
-    if (status == 0 && !host.flush())
-        status = 1;
-
-    if (!o.out.empty()) {
-        const auto saved = SaveDataFile(host.table(), QString::fromStdString(o.out));
-        if (!saved.ok) {
-            std::fprintf(stderr, "dmmlog: %s\n", saved.message.c_str());
+    host.flush();
+    if (const int error = host.outputError(); error != 0) {
+        // A reader that went away (dmmlog ... | head) ends the run quietly.
+        if (error == EPIPE) {
+            status = 0;
+        } else {
+            std::fprintf(stderr, "dmmlog: standard output: %s\n", SystemErrorText(error).c_str());
             status = 1;
         }
     }
+
+    if (!o.out.empty() && !SaveOrSay(host.table(), o.out))
+        status = 1;
     return status;
 }
 
@@ -585,7 +613,11 @@ int main(int argc, char** argv) {
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);
     std::signal(SIGPIPE, SIG_IGN);
-    if (options.convert)
-        return Convert(options);
-    return Run(options);
+    try {
+        return options.convert ? Convert(options) : Run(options);
+    } catch (const std::bad_alloc&) {
+        // The --out file is written only as a whole, so what it held stays.
+        std::fprintf(stderr, "dmmlog: out of memory\n");
+        return 1;
+    }
 }
