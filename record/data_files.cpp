@@ -162,6 +162,7 @@ SaveOutcome SaveOutcomeOf(const QString& fileName, FileForm form, const FileOutp
     } else {
         out.reason =
             file.error().empty() ? std::string("the file could not be written") : file.error();
+        out.systemError = file.errorNumber();
         out.message = std::string(kSaveFailedText) + name + "\n" + out.reason;
     }
     return out;

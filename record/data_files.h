@@ -39,7 +39,8 @@ struct SaveOutcome {
     // on failure: "Could not save table to specified file: NAME", a line
     // break and the reason.
     std::string message;
-    std::string reason;  // on failure, the system's reason ("No space left on device")
+    std::string reason;   // on failure, the system's reason ("No space left on device")
+    int systemError = 0;  // its error number, 0 for a reason of the program's own
 };
 
 struct SaveOptions {

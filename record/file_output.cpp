@@ -65,6 +65,8 @@ FileOutput::~FileOutput() {
 }
 
 bool FileOutput::fail(int error) {
+    if (error_.empty())
+        errorNumber_ = error;
     return fail(SystemErrorText(error));
 }
 

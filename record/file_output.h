@@ -38,8 +38,10 @@ class FileOutput {
     void cancel();
 
     bool failed() const { return !error_.empty(); }
-    // The system's reason for the first failure.
+    // The system's reason for the first failure, and its error number (0
+    // for a reason of this program's own).
     const std::string& error() const { return error_; }
+    int errorNumber() const { return errorNumber_; }
 
     // The buffer's size: a file larger than this is written in several pieces.
     static constexpr size_t kBufferBytes = size_t(64) << 10;
@@ -60,6 +62,7 @@ class FileOutput {
     std::string temporary_;  // the new file, until it is committed
     std::string buffer_;
     std::string error_;
+    int errorNumber_ = 0;
 };
 
 // The system's text for an errno value, safe on any thread.

@@ -2,6 +2,8 @@
 // on the offscreen platform. Questions, notices and file dialogs are answered
 // by a script instead of modal boxes.
 
+#include <sys/stat.h>
+
 #include "window_fixture.h"
 
 namespace dmm::app {
@@ -729,6 +731,41 @@ TEST(DataFilesLoader, ClosingTheWindowDuringALoadStopsTheLoader) {
     reader.reset();
     QCoreApplication::processEvents();  // the loader's end finds no window
     EXPECT_EQ(script.messages.size(), 1u);
+}
+
+// A FIFO nobody writes to: the progress shows with a Cancel button, the rest
+// of the window (Quit included) stays within reach, and Escape cancels the
+// load, leaving the table as it was and saying nothing.
+TEST_F(DataFiles, AStuckLoadCanBeCancelledAndQuitStaysWithinReach) {
+    frame("123451120");
+    const RowData held = w.table().row(0);
+    script.openName = path("stuck.txt");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(script.openName).constData(), 0600), 0);
+    w.show();
+    QSignalSpy done(&w, &TFCOMM::dataFileLoaded);
+    find<QToolButton>("OpenDataFiles")->click();
+    QProgressDialog* progress = nullptr;
+    ASSERT_TRUE(WaitFor([&] {
+        progress = w.findChild<QProgressDialog*>(QStringLiteral("LoadProgress"));
+        return progress && progress->isVisible();
+    }));
+    EXPECT_TRUE(progress->findChild<QPushButton*>());  // Cancel
+
+    // Nothing blocks the window: Quit is answered while the read waits.
+    EXPECT_EQ(QGuiApplication::modalWindow(), nullptr);
+    script.answers = {false};
+    QTest::mouseClick(find<QPushButton>("BitBtn1"), Qt::LeftButton);
+    EXPECT_EQ(script.questions.size(), 1u);
+    EXPECT_TRUE(w.loading());
+
+    QTest::keyClick(progress, Qt::Key_Escape);
+    ASSERT_TRUE(done.wait(10000) || !done.isEmpty());
+    EXPECT_FALSE(done.at(0).at(0).toBool());
+    EXPECT_FALSE(w.loading());
+    ASSERT_EQ(w.table().size(), 1u);
+    EXPECT_EQ(w.table().row(0), held);
+    EXPECT_TRUE(script.messages.empty());
+    EXPECT_TRUE(find("OpenDataFiles")->isEnabled());
 }
 
 // --- Printing ---------------------------------------------------------------

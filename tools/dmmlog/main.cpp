@@ -311,12 +311,15 @@ void PrintFileFailure(std::string_view message, const std::string& path, const s
 }
 
 // The command line waits for a FIFO's reader, as a shell's redirection does.
+// A reader that went away before the end (dmmlog --convert a.xml /dev/stdout
+// | head) ends the save quietly.
 bool SaveOrSay(const ReadingTable& table, const std::string& path) {
     const SaveOutcome saved =
         SaveDataFile(table, QString::fromStdString(path), SaveOptions{.waitForReader = true});
-    if (!saved.ok)
-        PrintFileFailure(saved.message, path, saved.reason);
-    return saved.ok;
+    if (saved.ok || saved.systemError == EPIPE)
+        return true;
+    PrintFileFailure(saved.message, path, saved.reason);
+    return false;
 }
 
 int Convert(const Options& o) {
