@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <utility>
 
@@ -986,29 +987,67 @@ TextStart SniffTextStart(std::string_view head, std::string& why) {
     return TextStart::Plain;
 }
 
+// Bytes waiting to be read: what is held, then room for the next block. The
+// room is not cleared first, as a string's or a vector's would be.
+class PendingBytes {
+  public:
+    std::string_view held() const { return {data_.get(), held_}; }
+    size_t size() const { return held_; }
+    // Room for n more bytes after those held.
+    char* room(size_t n) {
+        if (held_ + n > capacity_) {
+            const size_t capacity = std::max(held_ + n, capacity_ * 2);
+            std::unique_ptr<char[]> grown(new char[capacity]);
+            if (held_ > 0)
+                std::memcpy(grown.get(), data_.get(), held_);
+            data_ = std::move(grown);
+            capacity_ = capacity;
+        }
+        return data_.get() + held_;
+    }
+    void grow(size_t n) { held_ += n; }
+    void append(const char* bytes, size_t n) {
+        std::memcpy(room(n), bytes, n);
+        held_ += n;
+    }
+    void dropFront(size_t n) {
+        std::memmove(data_.get(), data_.get() + n, held_ - n);
+        held_ -= n;
+    }
+    void clear() { held_ = 0; }
+
+  private:
+    std::unique_ptr<char[]> data_;
+    size_t capacity_ = 0;
+    size_t held_ = 0;
+};
+
 // Reads the source a block at a time into the text reader. A file that
 // starts with a UTF-16 byte-order mark is turned into UTF-8 on the way. The
-// pending text holds the unfinished line of the last block (at most one line's
+// pending bytes are the unfinished line of the last block (at most one line's
 // worth) followed by the next block.
 LoadOutcome LoadTextTable(ByteSource& source, ReadingTable& table, const LoadProgress& progress,
                           size_t blockBytes, size_t maxRows) {
     blockBytes = std::max<size_t>(blockBytes, 1);
     TextTableReader reader(table, progress, source.size(), maxRows);
-    std::string pending, block;
+    PendingBytes pending, raw;
     std::optional<QStringDecoder> utf16;
     bool sniffed = false;
     int64_t done = 0;
     for (;;) {
+        // A source of known size is asked for no more than it holds (and one
+        // byte to see its end), so a small input needs no large block.
+        size_t want = blockBytes;
+        if (source.size() > 0)
+            want = size_t(std::clamp<int64_t>(source.size() - done + 1, 1, int64_t(blockBytes)));
         // Until the start of the file has been seen, bytes stay in pending.
-        std::string& into = (utf16 ? block : pending);
-        const size_t at = utf16 ? 0 : pending.size();
-        into.resize(at + blockBytes);
-        const int64_t got = source.read(into.data() + at, blockBytes);
+        PendingBytes& into = utf16 ? raw : pending;
+        const int64_t got = source.read(into.room(want), want);
         if (got < 0) {
             reader.fail(ReadFailure(source));
             break;
         }
-        into.resize(at + size_t(got));
+        into.grow(size_t(got));
         done += got;
         const bool atEnd = got == 0;
         if (!sniffed) {
@@ -1016,7 +1055,7 @@ LoadOutcome LoadTextTable(ByteSource& source, ReadingTable& table, const LoadPro
                 continue;
             sniffed = true;
             std::string why;
-            const TextStart start = SniffTextStart(pending, why);
+            const TextStart start = SniffTextStart(pending.held(), why);
             if (start == TextStart::Refused) {
                 reader.fail(why);
                 break;
@@ -1024,21 +1063,22 @@ LoadOutcome LoadTextTable(ByteSource& source, ReadingTable& table, const LoadPro
             if (start != TextStart::Plain) {
                 utf16.emplace(start == TextStart::Utf16Le ? QStringConverter::Utf16LE
                                                           : QStringConverter::Utf16BE);
-                block.swap(pending);
+                raw.append(pending.held().data(), pending.size());
                 pending.clear();
             }
         }
         if (utf16) {
             const QString text =
-                utf16->decode(QByteArrayView(block.data(), qsizetype(block.size())));
+                utf16->decode(QByteArrayView(raw.held().data(), qsizetype(raw.size())));
+            raw.clear();
             const QByteArray utf8 = text.toUtf8();
             pending.append(utf8.constData(), size_t(utf8.size()));
             reader.setSourceOffset(done);
         }
-        const size_t used = reader.feed(pending, atEnd);
+        const size_t used = reader.feed(pending.held(), atEnd);
         if (atEnd || reader.stopped())
             break;
-        pending.erase(0, used);
+        pending.dropFront(used);
         // An unfinished line may still end in a CR awaiting its LF.
         if (pending.size() > kMaxTextLineBytes + 1) {
             reader.fail("line " + std::to_string(reader.lines() + 1) + " is longer than " +

@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <csignal>
+
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
@@ -98,6 +103,112 @@ TEST(Dmmlog, UsageAndIoErrors) {
     const Outcome usb = Dmmlog({"--usb"});
     EXPECT_EQ(usb.exitCode, 1);
     EXPECT_TRUE(usb.err.contains("USB to Serial")) << usb.err.toStdString();
+}
+
+// A data file that cannot be read or written says so in two lines: the
+// window's message, then the file and the reason. A FIFO is written into and
+// stays one. A closed pipe ends a run quietly; any other failed write to
+// standard output is one message and exit 1.
+TEST(Dmmlog, FileAndOutputFailuresSayWhy) {
+    QTemporaryDir dir;
+    const QString table = dir.filePath("t.txt");
+    {
+        QFile f(table);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("No\tTime\r\n1\t12:00:00\tDC\t1.5\tV\tpass\r\n");
+    }
+    const Outcome toDir = Dmmlog({"--convert", table, dir.path()});
+    EXPECT_EQ(toDir.exitCode, 1);
+    EXPECT_EQ(toDir.err.toStdString(),
+              "dmmlog: Could not save table to specified file: " + dir.path().toStdString() +
+                  "\ndmmlog: " + dir.path().toStdString() + ": Is a directory\n");
+    const QString utf16 = dir.filePath("u.txt");
+    {
+        QFile f(utf16);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray("N\0o\0\r\0\n\0", 8));
+    }
+    const Outcome foreign = Dmmlog({"--convert", utf16, dir.filePath("out.txt")});
+    EXPECT_EQ(foreign.exitCode, 1);
+    EXPECT_TRUE(foreign.err.startsWith("dmmlog: Failed to Load File!\ndmmlog: " +
+                                       utf16.toLocal8Bit() + ": line 1 holds a NUL byte"))
+        << foreign.err.toStdString();
+    EXPECT_FALSE(QFile::exists(dir.filePath("out.txt")));
+
+    const QString fifo = dir.filePath("fifo.txt");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    QProcess reader;
+    reader.start(QStringLiteral("cat"), {fifo});
+    ASSERT_TRUE(reader.waitForStarted());
+    EXPECT_EQ(Dmmlog({"--convert", table, fifo}).exitCode, 0);
+    ASSERT_TRUE(reader.waitForFinished(10000));
+    EXPECT_EQ(
+        reader.readAllStandardOutput(),
+        QByteArray("No\tTime\tDC/AC\tValue\tUnit\tAUTO\r\n1\t12:00:00\tDC\t1.5\tV\tpass\r\n"));
+    struct stat st {};
+    ASSERT_EQ(::lstat(QFile::encodeName(fifo).constData(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+
+    // Thousands of rows into a pipe whose reader stops after one line.
+    QByteArray frames;
+    for (int i = 0; i < 5000; ++i)
+        frames += TarvoBytes({"123451120"}).mid(1);
+    const QString input = dir.filePath("meter.bin");
+    {
+        QFile f(input);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("\n" + frames);
+    }
+    QProcess pipeline;
+    pipeline.start(QStringLiteral("bash"),
+                   {"-c", "set -o pipefail; \"$0\" \"$1\" | head -n 1 > \"$2\"", kDmmlog, input,
+                    dir.filePath("head.txt")});
+    ASSERT_TRUE(pipeline.waitForFinished(30000));
+    EXPECT_EQ(pipeline.exitCode(), 0) << pipeline.readAllStandardError().toStdString();
+    EXPECT_TRUE(pipeline.readAllStandardError().isEmpty());
+
+    // A file size limit on the output: "File too large", once.
+    QProcess limited;
+    limited.setChildProcessModifier([] {
+        ::signal(SIGXFSZ, SIG_IGN);
+        rlimit small{4096, RLIM_INFINITY};
+        ::setrlimit(RLIMIT_FSIZE, &small);
+    });
+    limited.setStandardOutputFile(dir.filePath("limited.txt"));
+    limited.start(kDmmlog, {input});
+    ASSERT_TRUE(limited.waitForFinished(30000));
+    EXPECT_EQ(limited.exitCode(), 1);
+    EXPECT_EQ(limited.readAllStandardError(),
+              QByteArray("dmmlog: standard output: File too large\n"));
+}
+
+// Out of memory is a message and exit 1, and the --out file is not touched.
+// (An address-space limit cannot be set under AddressSanitizer, which
+// reserves terabytes of it.)
+TEST(Dmmlog, OutOfMemoryIsAMessage) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "an address-space limit does not work under AddressSanitizer";
+#endif
+    QTemporaryDir dir;
+    const QString big = dir.filePath("big.txt");
+    {
+        QFile f(big);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        const QByteArray block = QByteArray("1\n").repeated(1 << 20);
+        f.write("h\n");
+        for (int i = 0; i < 9; ++i)
+            f.write(block);
+    }
+    QProcess p;
+    p.setChildProcessModifier([] {
+        rlimit small{rlim_t(200) << 20, RLIM_INFINITY};
+        ::setrlimit(RLIMIT_AS, &small);
+    });
+    p.start(kDmmlog, {"--convert", big, dir.filePath("out.txt")});
+    ASSERT_TRUE(p.waitForFinished(60000));
+    EXPECT_EQ(p.exitCode(), 1);
+    EXPECT_EQ(p.readAllStandardError(), QByteArray("dmmlog: out of memory\n"));
+    EXPECT_FALSE(QFile::exists(dir.filePath("out.txt")));
 }
 
 // dmmlog has the line open once it runs at the meter's 2400 baud (a new
