@@ -5,6 +5,7 @@
 // to its end before the readings that arrived meanwhile. A cancelled load
 // leaves the table as it was.
 
+#include <QFileInfo>
 #include <QProgressDialog>
 #include <QTableView>
 #include <QTimer>
@@ -70,6 +71,10 @@ void TFCOMM::StartLoad(const QString& fileName) {
     loadProgress_->setMinimumDuration(300);
     loadProgress_->setAutoClose(false);
     loadProgress_->setAutoReset(false);
+    // A FIFO or a device has no size to show progress against: the bar just
+    // shows that the load is waiting.
+    if (!QFileInfo(fileName).isFile())
+        loadProgress_->setMaximum(0);
     connect(loadProgress_, &QProgressDialog::canceled, this, &TFCOMM::CancelLoad,
             Qt::QueuedConnection);
     connect(loadPoll_, &QTimer::timeout, loadProgress_, [this] {
