@@ -306,7 +306,7 @@ class TFCOMM : public QMainWindow, public DecoderHost {
     void ConnectLinkHandlers();
     void CloseLinks();
     void SelectPort(int index);
-    void SerialConnect();
+    bool SerialConnect();
     void SerialDisconnect();
     TJvHidDevice* SelectedDevice() const;
     void AddHistoryLine(const QString& line);

@@ -95,12 +95,18 @@ bool TCommPortDriver::OpenPort() {
     if (open_)
         return true;
     const QString name = resolveName_(comPort_);
-    if (name.isEmpty())
+    openedName_ = name;
+    openError_.clear();
+    if (name.isEmpty()) {
+        openError_ = QStringLiteral("no device stands for this port");
         return false;
+    }
     port_.setPortName(name);
     // Exclusive: QSerialPort locks the device against every other opener.
-    if (!port_.open(QIODevice::ReadWrite))
+    if (!port_.open(QIODevice::ReadWrite)) {
+        openError_ = port_.errorString();
         return false;
+    }
     open_ = true;
     hungUp_ = false;
     ApplyPortSettings();

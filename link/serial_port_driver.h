@@ -66,7 +66,12 @@ class TCommPortDriver : public QObject {
     ~TCommPortDriver() override;
 
     // True when the port is open afterwards. An open port is left as it is.
+    // On failure OpenError() says why.
     bool OpenPort();
+    // The device the last OpenPort tried, and the system's reason when it
+    // could not be opened ("Permission denied").
+    const QString& OpenedName() const { return openedName_; }
+    const QString& OpenError() const { return openError_; }
     // Stops polling and closes; bytes still queued are neither delivered nor
     // purged first.
     void ClosePort();
@@ -151,6 +156,8 @@ class TCommPortDriver : public QObject {
     QTimer pollTimer_;
     std::unique_ptr<uint8_t[]> buffer_;
     PortNameResolver resolveName_;
+    QString openedName_;
+    QString openError_;
 };
 
 }  // namespace dmm

@@ -410,8 +410,17 @@ std::unique_ptr<TCommPortDriver> OpenSerialPort(const std::string& device) {
         [path = QString::fromLocal8Bit(device.c_str())](TComPortNumber) { return path; });
     port->setComPort(pnCOM1);
     port->setComPortSpeed(br2400);
-    if (!port->OpenPort())
+    if (!port->OpenPort()) {
+        const QString why = port->OpenError();
+        std::fprintf(stderr, "dmmlog: cannot open %s: %s\n", device.c_str(),
+                     why.toLocal8Bit().constData());
+        if (why.contains(QStringLiteral("ermission"))) {
+            std::fprintf(stderr,
+                         "dmmlog: serial ports belong to the dialout group: join it with "
+                         "\"sudo adduser $USER dialout\", then log out and in again\n");
+        }
         return nullptr;
+    }
     return port;
 }
 
@@ -559,11 +568,8 @@ int Run(const Options& o) {
     std::unique_ptr<TCommPortDriver> port;
     if (!o.serial.empty()) {
         port = OpenSerialPort(o.serial);
-        if (!port) {
-            std::fprintf(stderr, "dmmlog: cannot open %s (missing, busy or not permitted)\n",
-                         o.serial.c_str());
+        if (!port)
             return 1;
-        }
     } else if (!o.usb && o.input != "-") {
         fd = ::open(o.input.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0) {
