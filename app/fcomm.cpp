@@ -47,6 +47,13 @@ class MessageBoxDialogs : public WindowDialogs {
         box.exec();
     }
 
+    void notice(QWidget* parent, const QString& title, const QString& text) override {
+        auto* box = new QMessageBox(QMessageBox::Information, title, text, QMessageBox::Ok, parent);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->setModal(false);
+        box->show();
+    }
+
     // A fresh dialog each time, so the save dialog starts with an empty name.
     QString saveFileName(QWidget* parent) override {
         QFileDialog dialog(parent);

@@ -80,6 +80,8 @@ class WindowDialogs {
     virtual bool ask(QWidget* parent, const QString& title, const QString& text) = 0;
     // A notice with one OK button.
     virtual void tell(QWidget* parent, const QString& title, const QString& text, Icon icon) = 0;
+    // A notice that does not wait for its OK: recording goes on behind it.
+    virtual void notice(QWidget* parent, const QString& title, const QString& text) = 0;
     // The data files' save and open dialogs; an empty name when cancelled.
     virtual QString saveFileName(QWidget* parent) = 0;
     virtual QString openFileName(QWidget* parent) = 0;
@@ -359,6 +361,9 @@ class TFCOMM : public QMainWindow, public DecoderHost {
     QElapsedTimer lcdShown_;
     QTimer* lcdTimer_ = nullptr;
     int lcdRefreshMs_ = kLcdRefreshMs;
+
+    // Whether the user has been told that recording stopped at the capacity.
+    bool capacityNoticeShown_ = false;
 
     // A data file being read on a thread of its own.
     std::unique_ptr<BackgroundLoad> load_;

@@ -74,6 +74,9 @@ void TFCOMM::CreateLinks(std::shared_ptr<HidBackend> hid) {
     COMM2 = std::make_unique<TCommPortDriver>();
     COMM2->setComPort(pnCOM1);
     COMM2->setComPortSpeed(br2400);
+    // An adapter pulled and plugged back, or a line that hung up, comes back
+    // by itself while "COM Disconnect" is shown; the lamp is grey meanwhile.
+    COMM2->setReopenAfterHangUp(1000);
     COMM2->OnReceiveData = [this](TCommPortDriver*, const uint8_t* data, int32_t size) {
         RunHandler([&] { HTarvoRData(data, size); });
     };

@@ -57,8 +57,8 @@ std::string SystemErrorText(int error) {
     return ::strerror_r(error, buf, sizeof buf);
 }
 
-FileOutput::FileOutput(const QString& fileName, bool waitForReader)
-    : fileName_(fileName), waitForReader_(waitForReader) {}
+FileOutput::FileOutput(const QString& fileName, bool waitForReader, Placement placement)
+    : fileName_(fileName), waitForReader_(waitForReader), placement_(placement) {}
 
 FileOutput::~FileOutput() {
     cancel();
@@ -86,7 +86,7 @@ bool FileOutput::open() {
         struct stat st {};
         if (::lstat(path.c_str(), &st) != 0) {
             if (errno == ENOENT)
-                return openReplacement(path);
+                return openRegular(path);
             return fail(errno);
         }
         if (S_ISLNK(st.st_mode)) {
@@ -101,7 +101,7 @@ bool FileOutput::open() {
             continue;
         }
         if (S_ISREG(st.st_mode))
-            return openReplacement(path);
+            return openRegular(path);
         if (S_ISDIR(st.st_mode))
             return fail(EISDIR);
         return openDirect(path, S_ISFIFO(st.st_mode));
@@ -128,7 +128,19 @@ bool FileOutput::openDirect(const std::string& path, bool isFifo) {
     return true;
 }
 
+bool FileOutput::openRegular(const std::string& target) {
+    return placement_ == Placement::WriteInPlace ? openInPlace(target) : openReplacement(target);
+}
+
+bool FileOutput::openInPlace(const std::string& target) {
+    direct_ = true;
+    syncable_ = true;
+    fd_ = ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666);
+    return fd_ >= 0 || fail(errno);
+}
+
 bool FileOutput::openReplacement(const std::string& target) {
+    syncable_ = true;
     target_ = target;
     const std::string stem =
         DirectoryOf(target) + "/." + BaseNameOf(target).substr(0, kLongestTemporaryStem) + ".";
@@ -200,6 +212,18 @@ bool FileOutput::write(std::string_view bytes) {
     return true;
 }
 
+bool FileOutput::flush() {
+    if (failed())
+        return false;
+    return fd_ >= 0 ? flushBuffer() : fail(EBADF);
+}
+
+bool FileOutput::sync() {
+    if (!flush())
+        return false;
+    return !syncable_ || ::fdatasync(fd_) == 0 || fail(errno);
+}
+
 bool FileOutput::commit() {
     if (fd_ < 0 && !failed())
         fail(EBADF);
@@ -207,7 +231,7 @@ bool FileOutput::commit() {
         cancel();
         return false;
     }
-    if (!direct_ && ::fsync(fd_) != 0) {
+    if (syncable_ && ::fsync(fd_) != 0) {
         fail(errno);
         cancel();
         return false;

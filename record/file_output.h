@@ -20,9 +20,18 @@ namespace dmm {
 
 class FileOutput {
   public:
+    enum class Placement {
+        // A regular file is replaced only when the new one is complete.
+        ReplaceWhenDone,
+        // A regular file is emptied at once and written as the bytes come, so
+        // that what was written survives the writer (a log that grows).
+        WriteInPlace,
+    };
+
     // waitForReader: a FIFO with nobody reading from it is waited on, as a
     // shell's redirection does; without it, such a FIFO fails at once.
-    explicit FileOutput(const QString& fileName, bool waitForReader = false);
+    explicit FileOutput(const QString& fileName, bool waitForReader = false,
+                        Placement placement = Placement::ReplaceWhenDone);
     ~FileOutput();  // cancels what was not committed
     FileOutput(const FileOutput&) = delete;
     FileOutput& operator=(const FileOutput&) = delete;
@@ -32,6 +41,10 @@ class FileOutput {
     // Buffers bytes and writes them out when the buffer is full. Once a write
     // has failed, every later call fails too.
     bool write(std::string_view bytes);
+    // Writes out what is buffered.
+    bool flush();
+    // Writes out what is buffered and has the system put it on the disk.
+    bool sync();
     // Writes what is buffered, syncs it, and puts the new file in place.
     bool commit();
     // Drops the new file; the target stays as it was.
@@ -53,11 +66,15 @@ class FileOutput {
     bool flushBuffer();
     bool openDirect(const std::string& path, bool isFifo);
     bool openReplacement(const std::string& target);
+    bool openInPlace(const std::string& target);
+    bool openRegular(const std::string& target);
 
     QString fileName_;
     bool waitForReader_;
+    Placement placement_;
     int fd_ = -1;
-    bool direct_ = false;
+    bool direct_ = false;    // written into, never replaced
+    bool syncable_ = false;  // a regular file, which a sync puts on the disk
     std::string target_;     // the file that the new one replaces
     std::string temporary_;  // the new file, until it is committed
     std::string buffer_;

@@ -170,6 +170,39 @@ TEST_F(Faults, ALineClosedInMidFrameThenANewLine) {
     EXPECT_FALSE(Errors().box());
 }
 
+// A line that goes away while connected comes back by itself: the driver
+// opens the same port again once a device is there, and the frames on the
+// new line are recorded, with no row from the cut one.
+TEST_F(Faults, ALineThatGoesAwayComesBackByItself) {
+    QTemporaryDir dir;
+    const QString link = dir.filePath("ttyUSB0");
+    auto line = std::make_unique<test::PseudoTerminal>();
+    ASSERT_TRUE(line->ok());
+    ASSERT_TRUE(QFile::link(line->slavePath(), link));
+    w.comm2().setPortNameResolver([link](TComPortNumber) { return link; });
+    find<QPushButton>("COMCon")->click();
+    ASSERT_TRUE(w.comm2().IsPortOpen());
+    Bytes cut = TarvoLine("987651120");
+    cut.resize(6);  // the line goes in mid-frame
+    ASSERT_TRUE(line->write(Q(NumberedFrame(1)) + Q(cut)));
+    ASSERT_TRUE(WaitFor([&] { return w.table().size() == 1; }));
+    ASSERT_TRUE(waitPolls(2));
+
+    line->hangUp();
+    ASSERT_TRUE(WaitFor([&] { return w.comm2().IsHungUp(); }));
+    auto next = std::make_unique<test::PseudoTerminal>();
+    ASSERT_TRUE(next->ok());
+    ASSERT_TRUE(QFile::remove(link));
+    ASSERT_TRUE(QFile::link(next->slavePath(), link));
+    ASSERT_TRUE(WaitFor([&] { return !w.comm2().IsHungUp(); }));
+    EXPECT_TRUE(find<QPushButton>("COMCon")->isChecked());
+    ASSERT_TRUE(next->write(Q(NumberedFrame(2)) + Q(NumberedFrame(3))));
+    ASSERT_TRUE(WaitFor([&] { return w.table().size() >= 2; }));
+    ASSERT_TRUE(waitPolls(2));
+    ASSERT_EQ(w.table().size(), 2u);  // the cut frame's run is dropped with frame 2
+    EXPECT_EQ(value(1), numbered(3));
+}
+
 // A meter that sends seven data bits with a parity bit, read at eight bits
 // without parity, delivers each byte with the parity bit as bit 7. The data
 // sit in the low four bits, so odd parity (which leaves CR as 0x0D) reads

@@ -418,6 +418,11 @@ TEST_F(Window, CapacityMenuLimitsRecording) {
     for (int i = 0; i < 1005; ++i)
         frame("123451120");
     EXPECT_EQ(w.table().size(), 1000u);
+    // Told once that recording stopped; the readings go on showing.
+    EXPECT_EQ(script.notices,
+              std::vector<QString>{QStringLiteral(
+                  "Information|Recording stopped: the table holds its limit of 1000 rows. "
+                  "Choose a larger capacity in the Record menu.")});
 
     find<QAction>("limitess")->trigger();
     EXPECT_EQ(w.readingLog().RecordLimit, 10000000);

@@ -5,6 +5,8 @@
 
 #include <csignal>
 
+#include <signal.h>
+
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
@@ -295,6 +297,101 @@ TEST(Dmmlog, SerialRunsStopAtTheCountOrOnASignal) {
     QFile f(saved);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_TRUE(f.readAll().contains("\t1.2345\tV\t"));
+}
+
+// With --reconnect a line that goes away is waited for: a new line at the
+// same path is opened by itself and its frames are recorded; the loss and the
+// return are one line each on standard error.
+TEST(Dmmlog, ReconnectWaitsForTheLineToComeBack) {
+    QTemporaryDir dir;
+    const QString link = dir.filePath("meter");
+    auto line = std::make_unique<test::PseudoTerminal>();
+    ASSERT_TRUE(line->ok());
+    ASSERT_TRUE(QFile::link(line->slavePath(), link));
+    QProcess p;
+    p.start(kDmmlog, {"--serial", link, "--reconnect"});
+    ASSERT_TRUE(WaitUntilOpened(*line));
+    ASSERT_TRUE(line->write(TarvoBytes({"123451120"})));
+    ASSERT_EQ(ReadUntilLines(p, 2).count("\r\n"), 2);
+
+    line->hangUp();
+    auto next = std::make_unique<test::PseudoTerminal>();
+    ASSERT_TRUE(next->ok());
+    ASSERT_TRUE(QFile::remove(link));
+    ASSERT_TRUE(QFile::link(next->slavePath(), link));
+    ASSERT_TRUE(WaitUntilOpened(*next));
+    // The run the old line left open (its last LF) ends with the first new
+    // frame, which it makes too long: that one is dropped, the next is read.
+    ASSERT_TRUE(next->write(TarvoBytes({"543211120", "543221120"})));
+    const QByteArray rows = ReadUntilLines(p, 1);
+    EXPECT_FALSE(rows.contains("\t5.4321\t")) << rows.toStdString();
+    EXPECT_TRUE(rows.contains("\t5.4322\t")) << rows.toStdString();
+    p.terminate();
+    ASSERT_TRUE(p.waitForFinished(10000));
+    EXPECT_EQ(p.exitCode(), 0);
+    const QByteArray err = p.readAllStandardError();
+    EXPECT_EQ(err.count('\n'), 2) << err.toStdString();
+    EXPECT_TRUE(err.contains("the line went silent; waiting for it to come back"));
+    EXPECT_TRUE(err.contains("the line is back"));
+}
+
+// The text form of --out grows row by row: a logger killed outright leaves
+// a file that loads with every row it wrote. A hang-up stops a run like
+// SIGTERM, with its rows kept.
+TEST(Dmmlog, OutIsWrittenAsRowsComeAndSurvivesAKill) {
+    QTemporaryDir dir;
+    const QString out = dir.filePath("log.txt");
+    QProcess killed;
+    killed.start(kDmmlog, {"--out", out, "-"});
+    ASSERT_TRUE(killed.waitForStarted());
+    killed.write(TarvoBytes({"123451120", "123461120", "123471120"}));
+    ASSERT_TRUE(killed.waitForBytesWritten(10000));
+    auto lines = [&] {
+        QFile f(out);
+        return f.open(QIODevice::ReadOnly) ? f.readAll().count("\r\n") : 0;
+    };
+    QElapsedTimer waited;
+    waited.start();
+    while (lines() < 4 && waited.elapsed() < 10000)
+        QThread::msleep(10);
+    ::kill(pid_t(killed.processId()), SIGKILL);
+    ASSERT_TRUE(killed.waitForFinished(10000));
+    ReadingTable table;
+    const LoadOutcome loaded = LoadTableFromFile(out, table, false);
+    ASSERT_TRUE(loaded.ok) << loaded.detail;
+    ASSERT_EQ(table.size(), 3u);
+    EXPECT_EQ(table.text(2, Field::Value), "1.2347");
+
+    QProcess hungUp;
+    hungUp.start(kDmmlog, {"--out", out, "-"});
+    ASSERT_TRUE(hungUp.waitForStarted());
+    hungUp.write(TarvoBytes({"000421125"}));
+    ASSERT_EQ(ReadUntilLines(hungUp, 2).count("\r\n"), 2);
+    ::kill(pid_t(hungUp.processId()), SIGHUP);
+    ASSERT_TRUE(hungUp.waitForFinished(10000));
+    EXPECT_EQ(hungUp.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(hungUp.exitCode(), 0);
+    ReadingTable again;
+    ASSERT_TRUE(LoadTableFromFile(out, again, false).ok);
+    EXPECT_EQ(again.size(), 1u);
+}
+
+// An --out that cannot be written ends the run before any input is read; rows
+// turned away for the capacity are said once and give exit status 3.
+TEST(Dmmlog, UnwritableOutAndAFullTable) {
+    QProcess waiting;
+    waiting.start(kDmmlog, {"--out", "/nonexistent/dir/log.txt", "-"});
+    ASSERT_TRUE(waiting.waitForFinished(10000));  // its input is never closed
+    EXPECT_EQ(waiting.exitCode(), 1);
+    EXPECT_TRUE(waiting.readAllStandardError().contains(
+        "/nonexistent/dir/log.txt: No such file or directory"));
+
+    const Outcome full =
+        Dmmlog({"--capacity", "2", "-"}, TarvoBytes({"123451120", "123461120", "123471120"}));
+    EXPECT_EQ(full.exitCode, 3);
+    EXPECT_EQ(full.out.count("\r\n"), 3);
+    EXPECT_EQ(full.err,
+              QByteArray("dmmlog: recording stopped: the table holds its limit of 2 rows\n"));
 }
 
 }  // namespace

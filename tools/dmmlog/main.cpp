@@ -11,8 +11,10 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QSocketNotifier>
 #include <QString>
+#include <QTime>
 #include <QTimer>
 #include <cerrno>
 #include <csignal>
@@ -45,7 +47,8 @@ using namespace dmm;
 constexpr const char* kUsage =
     "usage: dmmlog [--family tarvo|mesko|dralin] [--format tsv|json] [--serial DEVICE | --usb]\n"
     "              [--interval SECONDS] [--no-repeat] [--capacity N] [--high X] [--low Y]\n"
-    "              [--recall HH:MM:SS[/STEP]] [--count N] [--out FILE] [FILE|-]\n"
+    "              [--recall HH:MM:SS[/STEP]] [--count N] [--out FILE] [--reconnect]\n"
+    "              [FILE|-]\n"
     "       dmmlog --convert IN OUT\n";
 
 struct UsageError {
@@ -65,7 +68,8 @@ struct Options {
     bool recall = false;
     std::string recallStart[3];
     std::string recallStep = "1";
-    long long count = -1;  // rows to record before stopping; -1: no limit
+    long long count = -1;    // rows to record before stopping; -1: no limit
+    bool reconnect = false;  // a link that goes away is waited for, not the end
     std::string out;
     std::string input = "-";
     bool convert = false;
@@ -147,6 +151,8 @@ Options ParseOptions(int argc, char** argv) {
             ParseRecall(value(), o);
         } else if (arg == "--count") {
             o.count = WholeNumber(value(), "--count", 0);
+        } else if (arg == "--reconnect") {
+            o.reconnect = true;
         } else if (arg == "--out") {
             o.out = value();
         } else if (arg == "--convert") {
@@ -205,6 +211,17 @@ std::string JsonString(std::string_view s) {
     return out + "\"";
 }
 
+long long MonotonicMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return ts.tv_sec * 1000LL + ts.tv_nsec / 1000000;
+}
+
+// The wall clock for messages about the link, as HH:MM:SS.
+std::string ClockText() {
+    return QTime::currentTime().toString(QStringLiteral("HH:mm:ss")).toStdString();
+}
+
 // The logger's stand-in for the window: the options are its widgets.
 class LoggerHost : public DecoderHost {
   public:
@@ -231,6 +248,15 @@ class LoggerHost : public DecoderHost {
     void INDataToTable(int) override {
         if (options_.count >= 0 && rows_ >= options_.count)
             return;  // done; the rest is ignored
+        if (log_.AtCapacity()) {
+            if (!capacityReached_) {
+                std::fprintf(stderr,
+                             "dmmlog: recording stopped: the table holds its limit of %d rows\n",
+                             log_.RecordLimit);
+            }
+            capacityReached_ = true;
+            return;
+        }
         if (!log_.INDataToTable(state_.Reading, options_.repeat, options_.recall))
             return;
         writeRow(table_.size() - 1);
@@ -243,10 +269,13 @@ class LoggerHost : public DecoderHost {
         if (!options_.json)
             appendText(TextTableHeader());
     }
+    // The text form of --out, written as rows are recorded.
+    void streamTextTo(FileOutput* file) { outText_ = file; }
+
     // Writes what was recorded; false when the output failed (outputError()
-    // then holds the system's error number).
+    // then holds the system's error number) or the --out file did.
     bool flush() {
-        if (outputError_ != 0)
+        if (outputError_ != 0 || !flushOut())
             return false;
         errno = 0;
         if (!pending_.empty()) {
@@ -263,12 +292,32 @@ class LoggerHost : public DecoderHost {
         return true;
     }
     int outputError() const { return outputError_; }
+    bool capacityReached() const { return capacityReached_; }
     long long rows() const { return rows_; }
     const ReadingTable& table() const { return table_; }
 
   private:
+    // Each row reaches the --out file at once, and the disk at least once a
+    // second while rows come, so that a killed logger leaves them all.
+    bool flushOut() {
+        if (!outText_)
+            return true;
+        if (!outPending_.empty()) {
+            if (!outText_->write(outPending_) || !outText_->flush())
+                return false;
+            outPending_.clear();
+        }
+        const long long now = MonotonicMs();
+        if (now - lastSyncMs_ >= 1000) {
+            lastSyncMs_ = now;
+            return outText_->sync();
+        }
+        return true;
+    }
     void appendText(std::string_view s) { pending_ += s; }
     void writeRow(size_t i) {
+        if (outText_)
+            AppendTextRow(outPending_, table_, i);
         if (!options_.json) {
             AppendTextRow(pending_, table_, i);
             return;
@@ -294,14 +343,12 @@ class LoggerHost : public DecoderHost {
     FILE* out_;
     std::string pending_;
     int outputError_ = 0;
+    FileOutput* outText_ = nullptr;
+    std::string outPending_;
+    long long lastSyncMs_ = 0;
     long long rows_ = 0;
+    bool capacityReached_ = false;
 };
-
-long long MonotonicMs() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return ts.tv_sec * 1000LL + ts.tv_nsec / 1000000;
-}
 
 // A failure of a data file: the message as the window gives it, then the
 // file and the reason.
@@ -496,13 +543,25 @@ int ReadSerial(const Options& o, TCommPortDriver& port, LoggerHost& host, FrameR
         loop.deliver([&] { FeedChunk(o, receiver, host, data, size_t(size)); });
     };
     port.OnHangUp = [&](TCommPortDriver*) {
-        std::fprintf(stderr, "dmmlog: %s: the line went silent\n", o.serial.c_str());
-        loop.finish(1);
+        if (!o.reconnect) {
+            std::fprintf(stderr, "dmmlog: %s: the line went silent\n", o.serial.c_str());
+            loop.finish(1);
+            return;
+        }
+        std::fprintf(stderr, "dmmlog: %s %s: the line went silent; waiting for it to come back\n",
+                     ClockText().c_str(), o.serial.c_str());
     };
+    port.OnLineBack = [&](TCommPortDriver*) {
+        std::fprintf(stderr, "dmmlog: %s %s: the line is back\n", ClockText().c_str(),
+                     o.serial.c_str());
+    };
+    if (o.reconnect)
+        port.setReopenAfterHangUp(1000);
     const int status = loop.run();
     port.ClosePort();
     port.OnReceiveData = nullptr;
     port.OnHangUp = nullptr;
+    port.OnLineBack = nullptr;
     return status;
 }
 
@@ -563,7 +622,36 @@ int ReadUsb(const Options& o, LoggerHost& host, FrameReceiver& receiver) {
     return status;
 }
 
+// The --out file, opened before any input is read so that a path that cannot
+// be written is found at once: the text form is written as rows come, the
+// snapshot is only tried here (a FIFO or a device is left alone until the end).
+std::unique_ptr<FileOutput> OpenOut(const Options& o, bool& ok) {
+    ok = true;
+    if (o.out.empty())
+        return nullptr;
+    const QString name = QString::fromStdString(o.out);
+    auto file = FormOf(name) == FileForm::Text
+                    ? std::make_unique<FileOutput>(name, true, FileOutput::Placement::WriteInPlace)
+                    : std::make_unique<FileOutput>(name, false);
+    const QFileInfo target(name);
+    const bool tryOnly = FormOf(name) == FileForm::Xml;
+    if (tryOnly && target.exists() && !target.isFile() && !target.isDir())
+        return nullptr;
+    if (!file->open() || (!tryOnly && (!file->write(TextTableHeader()) || !file->sync()))) {
+        PrintFileFailure(std::string(kSaveFailedText) + o.out, o.out, file->error());
+        ok = false;
+        return nullptr;
+    }
+    if (tryOnly)
+        return nullptr;  // the new file is dropped; the old one stays
+    return file;
+}
+
 int Run(const Options& o) {
+    bool outOk = true;
+    const std::unique_ptr<FileOutput> outText = OpenOut(o, outOk);
+    if (!outOk)
+        return 1;
     int fd = 0;
     std::unique_ptr<TCommPortDriver> port;
     if (!o.serial.empty()) {
@@ -582,6 +670,7 @@ int Run(const Options& o) {
     MeterState state;
     ApplyStartup(state, true, SystemDecimalSep(), NowDateTime());
     LoggerHost host(o, state, stdout);
+    host.streamTextTo(outText.get());
     FrameReceiver receiver(state, host);
     host.writeHeader();
     int status = 0;
@@ -603,8 +692,17 @@ int Run(const Options& o) {
         }
     }
 
-    if (!o.out.empty() && !SaveOrSay(host.table(), o.out))
+    if (outText) {
+        if (!outText->commit()) {
+            PrintFileFailure(std::string(kSaveFailedText) + o.out, o.out, outText->error());
+            status = 1;
+        }
+    } else if (!o.out.empty() && !SaveOrSay(host.table(), o.out)) {
         status = 1;
+    }
+    // Rows turned away for the capacity are a run's own outcome.
+    if (status == 0 && host.capacityReached())
+        status = 3;
     return status;
 }
 
@@ -621,6 +719,7 @@ int main(int argc, char** argv) {
     }
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);
+    std::signal(SIGHUP, OnSignal);  // a closed terminal ends the run with its rows kept
     std::signal(SIGPIPE, SIG_IGN);
     try {
         return options.convert ? Convert(options) : Run(options);
