@@ -39,6 +39,8 @@ constexpr auto kSyncDelay = std::chrono::milliseconds(500);
 constexpr size_t kMostPendingBytes = size_t(64) << 20;
 // The files a journal reads are read in blocks of this size.
 constexpr size_t kReadBlockBytes = size_t(1) << 20;
+// Progress is reported every so many rows restored.
+constexpr size_t kProgressLines = 4096;
 // A program that merely looks at a journal holds it only for a moment.
 constexpr auto kLockPatience = std::chrono::milliseconds(200);
 
@@ -96,9 +98,9 @@ bool WriteAll(int fd, const char* data, size_t size) {
     return true;
 }
 
-// Complete lines of a journal file: calls onLine(line, number) for each line
-// ended by a line feed, until it returns false. Returns the length of the
-// file's complete lines (what follows is a torn line), or -1 with errno.
+// Complete lines of a journal file: calls onLine(line, number, end) for each
+// line ended by a line feed (end: the offset after it), until it returns false. Returns the length
+// of the file's complete lines (what follows is a torn line), or -1 with errno.
 template <class OnLine>
 int64_t ForEachLine(int fd, OnLine&& onLine) {
     std::string block(kReadBlockBytes, '\0');
@@ -124,7 +126,7 @@ int64_t ForEachLine(int fd, OnLine&& onLine) {
                 line = carry;
             }
             complete = offset + int64_t(end) + 1;
-            const bool go = onLine(line, ++number);
+            const bool go = onLine(line, ++number, complete);
             carry.clear();
             if (!go)
                 return complete;
@@ -287,7 +289,8 @@ bool Journal::adopt(const QString& path) {
     }
     // Rows go on after the last complete one: a line cut by a crash would
     // otherwise run into the first new row.
-    const int64_t complete = ForEachLine(fd, [](std::string_view, size_t) { return true; });
+    const int64_t complete =
+        ForEachLine(fd, [](std::string_view, size_t, int64_t) { return true; });
     struct stat st {};
     if (complete < 0 || ::fstat(fd, &st) != 0 ||
         (st.st_size > complete && ::ftruncate(fd, complete) != 0)) {
@@ -552,7 +555,7 @@ std::vector<UnsavedJournal> FindUnsavedJournals(const QString& directory) {
         UnsavedJournal journal;
         journal.path = info.absoluteFilePath();
         std::string last;
-        ForEachLine(fd, [&](std::string_view line, size_t number) {
+        ForEachLine(fd, [&](std::string_view line, size_t number, int64_t) {
             if (number == 1)
                 journal.first = TimestampOf(line);
             last.assign(line);
@@ -573,7 +576,8 @@ std::vector<UnsavedJournal> FindUnsavedJournals(const QString& directory) {
     return found;
 }
 
-LoadOutcome RestoreJournal(const QString& path, ReadingTable& table, size_t maxRows) {
+LoadOutcome RestoreJournal(const QString& path, ReadingTable& table, const LoadProgress& progress,
+                           size_t maxRows) {
     LoadOutcome out;
     out.form = FileForm::Text;
     const int fd = ::open(LocalPath(path).c_str(), O_RDONLY | O_CLOEXEC);
@@ -582,8 +586,10 @@ LoadOutcome RestoreJournal(const QString& path, ReadingTable& table, size_t maxR
         out.detail = SystemErrorText(errno);
         return out;
     }
+    struct stat st {};
+    const int64_t total = ::fstat(fd, &st) == 0 ? int64_t(st.st_size) : -1;
     std::string why;
-    const int64_t read = ForEachLine(fd, [&](std::string_view line, size_t number) {
+    const int64_t read = ForEachLine(fd, [&](std::string_view line, size_t number, int64_t end) {
         if (line.size() >= kMaxTextLineBytes) {
             why = "line " + std::to_string(number) + " is longer than " +
                   std::to_string(kMaxTextLineBytes) + " bytes";
@@ -601,6 +607,10 @@ LoadOutcome RestoreJournal(const QString& path, ReadingTable& table, size_t maxR
         }
         table.append(*row);
         ++out.rowsLoaded;
+        if (progress && number % kProgressLines == 0 && !progress(end, total)) {
+            why = "restoring was cancelled";
+            return false;
+        }
         return true;
     });
     if (read < 0 && why.empty())
@@ -631,12 +641,19 @@ QString KeepJournal(const QString& path) {
                                                    .arg(keptFolder, info.completeBaseName())
                                                    .arg(n)
                                                    .arg(info.suffix());
-            if (::renameat2(AT_FDCWD, LocalPath(path).c_str(), AT_FDCWD,
-                            LocalPath(candidate).c_str(), RENAME_NOREPLACE) == 0) {
-                target = candidate;
-            } else if (errno != EEXIST) {
-                break;
+            const std::string from = LocalPath(path), to = LocalPath(candidate);
+            int moved = ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE);
+            // A file system that cannot refuse to replace (some network ones):
+            // look first.
+            if (moved != 0 && errno == EINVAL) {
+                struct stat st {};
+                moved = ::lstat(to.c_str(), &st) == 0 ? (errno = EEXIST, -1)
+                                                      : ::rename(from.c_str(), to.c_str());
             }
+            if (moved == 0)
+                target = candidate;
+            else if (errno != EEXIST)
+                break;
         }
     }
     ::close(fd);

@@ -137,8 +137,9 @@ std::vector<UnsavedJournal> FindUnsavedJournals(const QString& directory);
 // Appends the journal's rows to the table as they were recorded. A torn last
 // line (cut by a crash) is ignored; any other line that is not a row fails
 // the restore as a bad line of a text table does, keeping the rows before it.
+// The progress report (bytes read, file size) may cancel it, as for a load.
 LoadOutcome RestoreJournal(const QString& path, ReadingTable& table,
-                           size_t maxRows = kMostTableRows);
+                           const LoadProgress& progress = {}, size_t maxRows = kMostTableRows);
 
 // Moves the journal into kept/ in its folder; returns its new path, or an
 // empty text when it cannot be moved (or a running program holds it).

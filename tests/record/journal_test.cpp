@@ -275,20 +275,49 @@ TEST(Journal, AKilledProgramKeepsEveryRowUpToASecondBeforeTheKill) {
         ASSERT_EQ(restored.row(i), test::NumberedRow(int32_t(i + 1))) << "row " << i;
 }
 
+// A small file system of its own under dir, or none where mounting is not
+// allowed; unmounted at the end.
+class SmallFileSystem {
+  public:
+    SmallFileSystem(const QString& dir, unsigned long flags) : where_(QFile::encodeName(dir)) {
+        QDir().mkpath(dir);
+        if (::mount("tmpfs", where_.constData(), "tmpfs", MS_NOSUID | MS_NODEV | flags,
+                    "size=64k") != 0) {
+            why_ = std::strerror(errno);
+        }
+    }
+    ~SmallFileSystem() {
+        if (why_.empty())
+            ::umount2(where_.constData(), MNT_DETACH);
+    }
+    const std::string& whyNot() const { return why_; }
+
+  private:
+    QByteArray where_;
+    std::string why_;
+};
+
+TEST(Journal, AReadOnlyFolderSaysWhy) {
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("readonly"));
+    const SmallFileSystem readOnly(folder, MS_RDONLY);
+    if (!readOnly.whyNot().empty())
+        GTEST_SKIP() << "no small file system can be mounted here: " << readOnly.whyNot();
+    Journal journal(folder);
+    EXPECT_FALSE(journal.open());
+    EXPECT_TRUE(journal.failed());
+    EXPECT_EQ(journal.error(), "Read-only file system");
+}
+
 TEST(Journal, AFullDiskIsReportedOnceAndRecordingGoesOn) {
     QTemporaryDir dir;
-    const QString mountPoint = dir.filePath(QStringLiteral("full"));
-    ASSERT_TRUE(QDir().mkpath(mountPoint));
-    const QByteArray where = QFile::encodeName(mountPoint);
-    if (::mount("tmpfs", where.constData(), "tmpfs", MS_NOSUID | MS_NODEV, "size=64k") != 0)
-        GTEST_SKIP() << "no small file system can be mounted here: " << std::strerror(errno);
-    struct Unmount {
-        QByteArray where;
-        ~Unmount() { ::umount2(where.constData(), MNT_DETACH); }
-    } unmount{where};
+    const QString folder = dir.filePath(QStringLiteral("full"));
+    const SmallFileSystem full(folder, 0);
+    if (!full.whyNot().empty())
+        GTEST_SKIP() << "no small file system can be mounted here: " << full.whyNot();
 
     std::atomic<int> reports{0};
-    Journal journal(mountPoint);
+    Journal journal(folder);
     journal.setFailureHandler([&](const std::string&) { ++reports; });
     ASSERT_TRUE(journal.open()) << journal.error();
     ReadingTable table;
