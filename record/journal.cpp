@@ -369,7 +369,7 @@ bool Journal::failToStart(std::string reason) {
     return false;
 }
 
-void Journal::appendTimestamp(std::string& out) {
+size_t Journal::formatTimestamp(char* out) {
     timespec now{};
     ::clock_gettime(CLOCK_REALTIME, &now);
     if (now.tv_sec != stampSecond_) {
@@ -389,11 +389,13 @@ void Journal::appendTimestamp(std::string& out) {
                                  offset < 0 ? '-' : '+', minutes / 60, minutes % 60));
     }
     const int ms = int(now.tv_nsec / 1000000);
-    out.append(stampPrefix_, stampPrefixSize_);
-    const char fraction[4] = {'.', char('0' + ms / 100), char('0' + ms / 10 % 10),
-                              char('0' + ms % 10)};
-    out.append(fraction, 4);
-    out.append(stampOffset_, stampOffsetSize_);
+    char* p = std::copy_n(stampPrefix_, stampPrefixSize_, out);
+    *p++ = '.';
+    *p++ = char('0' + ms / 100);
+    *p++ = char('0' + ms / 10 % 10);
+    *p++ = char('0' + ms % 10);
+    p = std::copy_n(stampOffset_, stampOffsetSize_, p);
+    return size_t(p - out);
 }
 
 void Journal::append(const ReadingTable& table, size_t row, std::string_view autoText) {
@@ -418,10 +420,8 @@ void Journal::append(const ReadingTable& table, size_t row, std::string_view aut
         std::lock_guard lock(mutex_);
         if (!running_ || failed())
             return;
-        std::string stamp;
-        stamp.reserve(32);
-        appendTimestamp(stamp);
-        AppendJsonRow(pending_, json, stamp);
+        char stamp[kTimestampBytes];
+        AppendJsonRow(pending_, json, {stamp, formatTimestamp(stamp)});
         ++requested_;
         tooMuch = pending_.size() > kMostPendingBytes;
         wake = workerIdle_;

@@ -91,7 +91,9 @@ class Journal {
     void run();
     bool writeBatch(Batch& batch);
     bool syncFile();
-    void appendTimestamp(std::string& out);
+    // The time now as the rows carry it, into out; returns its length.
+    static constexpr size_t kTimestampBytes = 80;
+    size_t formatTimestamp(char* out);
 
     QString directory_;
     FailureHandler onFailure_;
