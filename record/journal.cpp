@@ -22,6 +22,7 @@
 #include <optional>
 
 #include "record/file_output.h"
+#include "record/journal_rows.h"
 #include "record/json_rows.h"
 
 namespace dmm {
@@ -37,8 +38,6 @@ constexpr auto kSyncDelay = std::chrono::milliseconds(500);
 // A disk that cannot take the rows as fast as they come (hours behind) fails
 // the journal rather than the program's memory.
 constexpr size_t kMostPendingBytes = size_t(64) << 20;
-// The files a journal reads are read in blocks of this size.
-constexpr size_t kReadBlockBytes = size_t(1) << 20;
 // Progress is reported every so many rows restored.
 constexpr size_t kProgressLines = 4096;
 // A program that merely looks at a journal holds it only for a moment.
@@ -102,8 +101,12 @@ bool WriteAll(int fd, const char* data, size_t size) {
 // line ended by a line feed (end: the offset after it), until it returns false. Returns the length
 // of the file's complete lines (what follows is a torn line), or -1 with errno.
 template <class OnLine>
-int64_t ForEachLine(int fd, OnLine&& onLine) {
-    std::string block(kReadBlockBytes, '\0');
+int64_t ForEachLine(int fd, OnLine&& onLine, size_t blockBytes = kJournalReadBlockBytes) {
+    // A small file needs no big block.
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && st.st_size >= 0)
+        blockBytes = std::min(blockBytes, size_t(st.st_size) + 1);
+    std::string block(std::max<size_t>(blockBytes, 1), '\0');
     std::string carry;  // the start of a line that runs on into the next block
     int64_t offset = 0, complete = 0;
     size_t number = 0;
@@ -137,69 +140,6 @@ int64_t ForEachLine(int fd, OnLine&& onLine) {
             carry.append(data.substr(start, kMaxTextLineBytes - carry.size()));
         offset += n;
     }
-}
-
-std::optional<std::string> TextOf(const QJsonValue& v) {
-    if (v.isNull())
-        return std::nullopt;
-    return v.toString().toStdString();
-}
-
-std::optional<int32_t> IntegerOf(const QJsonValue& v) {
-    if (v.isNull())
-        return std::nullopt;
-    return int32_t(v.toDouble());
-}
-
-bool IsTextOrNull(const QJsonValue& v) {
-    return v.isString() || v.isNull();
-}
-
-bool IsIntegerOrNull(const QJsonValue& v) {
-    if (v.isNull())
-        return true;
-    if (!v.isDouble())
-        return false;
-    const double d = v.toDouble();
-    return d == std::trunc(d) && d >= INT32_MIN && d <= INT32_MAX;
-}
-
-// One journal line as a table row; the reason when it is not one.
-std::optional<RowData> ParseRow(std::string_view line, std::string& why) {
-    QJsonParseError error{};
-    const QJsonDocument doc = QJsonDocument::fromJson(
-        QByteArray::fromRawData(line.data(), qsizetype(line.size())), &error);
-    if (error.error != QJsonParseError::NoError) {
-        why = "not JSON (" + error.errorString().toStdString() + ")";
-        return std::nullopt;
-    }
-    if (!doc.isObject()) {
-        why = "not a JSON object";
-        return std::nullopt;
-    }
-    const QJsonObject o = doc.object();
-    static const char* const kTextKeys[] = {"time", "function", "value", "unit", "judge"};
-    for (const char* key : {"no", "count"}) {
-        if (!IsIntegerOrNull(o.value(QLatin1String(key)))) {
-            why = std::string("\"") + key + "\" is not a whole number or null";
-            return std::nullopt;
-        }
-    }
-    for (const char* key : kTextKeys) {
-        if (!IsTextOrNull(o.value(QLatin1String(key)))) {
-            why = std::string("\"") + key + "\" is not a text or null";
-            return std::nullopt;
-        }
-    }
-    RowData row;
-    row.no = IntegerOf(o.value(QLatin1String("no")));
-    row.time = TextOf(o.value(QLatin1String("time")));
-    row.dcac = TextOf(o.value(QLatin1String("function")));
-    row.value = TextOf(o.value(QLatin1String("value")));
-    row.unit = TextOf(o.value(QLatin1String("unit")));
-    row.judge = TextOf(o.value(QLatin1String("judge")));
-    row.nval = IntegerOf(o.value(QLatin1String("count")));
-    return row;
 }
 
 QDateTime TimestampOf(std::string_view line) {
@@ -577,7 +517,7 @@ std::vector<UnsavedJournal> FindUnsavedJournals(const QString& directory) {
 }
 
 LoadOutcome RestoreJournal(const QString& path, ReadingTable& table, const LoadProgress& progress,
-                           size_t maxRows) {
+                           size_t maxRows, size_t blockBytes) {
     LoadOutcome out;
     out.form = FileForm::Text;
     const int fd = ::open(LocalPath(path).c_str(), O_RDONLY | O_CLOEXEC);
@@ -589,30 +529,33 @@ LoadOutcome RestoreJournal(const QString& path, ReadingTable& table, const LoadP
     struct stat st {};
     const int64_t total = ::fstat(fd, &st) == 0 ? int64_t(st.st_size) : -1;
     std::string why;
-    const int64_t read = ForEachLine(fd, [&](std::string_view line, size_t number, int64_t end) {
-        if (line.size() >= kMaxTextLineBytes) {
-            why = "line " + std::to_string(number) + " is longer than " +
-                  std::to_string(kMaxTextLineBytes) + " bytes";
-            return false;
-        }
-        std::optional<RowData> row = ParseRow(line, why);
-        if (!row) {
-            why = "line " + std::to_string(number) + ": " + why;
-            return false;
-        }
-        if (table.size() >= maxRows) {
-            why = "line " + std::to_string(number) + ": the table would hold more than " +
-                  std::to_string(maxRows) + " rows";
-            return false;
-        }
-        table.append(*row);
-        ++out.rowsLoaded;
-        if (progress && number % kProgressLines == 0 && !progress(end, total)) {
-            why = "restoring was cancelled";
-            return false;
-        }
-        return true;
-    });
+    const int64_t read = ForEachLine(
+        fd,
+        [&](std::string_view line, size_t number, int64_t end) {
+            if (line.size() >= kMaxTextLineBytes) {
+                why = "line " + std::to_string(number) + " is longer than " +
+                      std::to_string(kMaxTextLineBytes) + " bytes";
+                return false;
+            }
+            std::optional<RowData> row = ParseJournalRow(line, why);
+            if (!row) {
+                why = "line " + std::to_string(number) + ": " + why;
+                return false;
+            }
+            if (table.size() >= maxRows) {
+                why = "line " + std::to_string(number) + ": the table would hold more than " +
+                      std::to_string(maxRows) + " rows";
+                return false;
+            }
+            table.append(*row);
+            ++out.rowsLoaded;
+            if (progress && number % kProgressLines == 0 && !progress(end, total)) {
+                why = "restoring was cancelled";
+                return false;
+            }
+            return true;
+        },
+        blockBytes);
     if (read < 0 && why.empty())
         why = SystemErrorText(errno);
     ::close(fd);

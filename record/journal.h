@@ -140,8 +140,11 @@ std::vector<UnsavedJournal> FindUnsavedJournals(const QString& directory);
 // line (cut by a crash) is ignored; any other line that is not a row fails
 // the restore as a bad line of a text table does, keeping the rows before it.
 // The progress report (bytes read, file size) may cancel it, as for a load.
+// The file is read in blocks of blockBytes.
+inline constexpr size_t kJournalReadBlockBytes = size_t(1) << 20;
 LoadOutcome RestoreJournal(const QString& path, ReadingTable& table,
-                           const LoadProgress& progress = {}, size_t maxRows = kMostTableRows);
+                           const LoadProgress& progress = {}, size_t maxRows = kMostTableRows,
+                           size_t blockBytes = kJournalReadBlockBytes);
 
 // Moves the journal into kept/ in its folder; returns its new path, or an
 // empty text when it cannot be moved (or a running program holds it).
