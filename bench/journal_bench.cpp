@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "bench_support.h"
+#include "decode/frame_assembly.h"
+#include "decode/model_config.h"
 #include "record/journal.h"
 
 namespace {
@@ -33,6 +35,43 @@ ReadingTable RecordedRows(size_t rows) {
         table.appendRecorded(int32_t(i + 1), time, "DC", text, "V", "pass", value);
     }
     return table;
+}
+
+// The benchmarks' recording host with the journal on.
+class JournalHost : public bench::LogHost {
+  public:
+    JournalHost(MeterState& state, Journal& journal) : LogHost(state), journal_(journal) {}
+    void INDataToTable(int) override {
+        if (log.INDataToTable(state.Reading, true, false))
+            journal_.append(table, table.size() - 1, state.Reading.AutoText);
+    }
+
+  private:
+    Journal& journal_;
+};
+
+bool PipelineWithJournal(const QString& folder) {
+    constexpr size_t kFrames = 1000000;
+    const auto bytes = bench::TarvoStream(kFrames);
+    Journal journal(folder);
+    if (!journal.open())
+        return false;
+    MeterState state;
+    ApplyStartup(state, true, ".", NowDateTime());
+    JournalHost host(state, journal);
+    FrameReceiver receiver(state, host);
+    const auto start = Clock::now();
+    for (size_t pos = 0; pos < bytes.size(); pos += 64) {
+        const size_t n = std::min<size_t>(64, bytes.size() - pos);
+        receiver.HTarvoRData(bytes.data() + pos, int32_t(n));
+    }
+    const double s = bench::Seconds(Clock::now() - start);
+    journal.flush();
+    if (host.table.size() != kFrames || journal.failed())
+        return false;
+    std::printf("pipeline_frames_per_s_journal %.0f frames/s\n", kFrames / s);
+    journal.restart();
+    return true;
 }
 
 }  // namespace
@@ -80,5 +119,10 @@ int main(int argc, char** argv) {
     }
     std::printf("journal_restore_rows_per_s %.0f rows/s\n", kRows / restoring);
     journal.restart();
+
+    if (!PipelineWithJournal(dir.path())) {
+        std::fprintf(stderr, "journal_bench: the pipeline lost rows\n");
+        return 1;
+    }
     return 0;
 }
