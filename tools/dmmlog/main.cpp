@@ -37,6 +37,7 @@
 #include "link/serial_port_driver.h"
 #include "record/data_files.h"
 #include "record/file_output.h"
+#include "record/json_rows.h"
 #include "record/reading_log.h"
 #include "record/recall_clock.h"
 
@@ -193,24 +194,6 @@ void OnSignal(int) {
     }
 }
 
-std::string JsonString(std::string_view s) {
-    std::string out = "\"";
-    for (char ch : s) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += ch;
-        } else if (c < 0x20) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", c);
-            out += buf;
-        } else {
-            out += ch;
-        }
-    }
-    return out + "\"";
-}
-
 long long MonotonicMs() {
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
@@ -323,16 +306,14 @@ class LoggerHost : public DecoderHost {
             return;
         }
         const CurrentReading& r = state_.Reading;
-        char count[64];
-        std::snprintf(count, sizeof count, "%.15g", r.ReadingValue);
-        pending_ += "{\"no\":" + std::to_string(*table_.integer(i, Field::No));
-        pending_ += ",\"time\":" + JsonString(table_.text(i, Field::Time));
-        pending_ += ",\"function\":" + JsonString(r.FunctionText);
-        pending_ += ",\"value\":" + JsonString(r.ValueText);
-        pending_ += ",\"unit\":" + JsonString(r.UnitText);
-        pending_ += ",\"auto\":" + JsonString(r.AutoText);
-        pending_ += ",\"judge\":" + JsonString(r.JudgeText);
-        pending_ += ",\"count\":" + std::string(count) + "}\n";
+        AppendJsonRow(pending_, JsonRow{.no = table_.integer(i, Field::No),
+                                        .time = table_.text(i, Field::Time),
+                                        .function = r.FunctionText,
+                                        .value = r.ValueText,
+                                        .unit = r.UnitText,
+                                        .autoText = r.AutoText,
+                                        .judge = r.JudgeText,
+                                        .count = r.ReadingValue});
     }
 
     const Options& options_;
