@@ -152,6 +152,7 @@ TFCOMM::TFCOMM(QWidget* parent, std::shared_ptr<HidBackend> hid)
 }
 
 TFCOMM::~TFCOMM() {
+    journal_.reset();  // its worker may post to this window until it ends
     CloseLinks();
     // A load still running is left to end on its own: its read may be stuck
     // in the system, and the window must not wait for it.

@@ -30,6 +30,7 @@
 #include "decode/meter_state.h"
 #include "record/background_load.h"
 #include "record/data_files.h"
+#include "record/journal.h"
 #include "record/reading_log.h"
 #include "record/reading_table.h"
 #include "record/recall_clock.h"
@@ -153,6 +154,10 @@ class TFCOMM : public QMainWindow, public DecoderHost {
     const std::string& lastGoodHigh() const { return LastGoodHigh_; }
     const std::string& lastGoodLow() const { return LastGoodLow_; }
     bool loading() const { return load_ != nullptr; }
+    // The recording journal in the folder given, after offering back what
+    // earlier runs left unsaved there (the program turns it on; tests may).
+    void StartJournal(const QString& directory);
+    Journal* journal() const { return journal_.get(); }
 
     // Start-up and the window as a whole.
     void FormCreate();
@@ -300,6 +305,10 @@ class TFCOMM : public QMainWindow, public DecoderHost {
     void StartLoad(const QString& fileName);
     void FinishLoad();
     void CancelLoad();
+    bool OfferUnsavedJournals(const QString& directory);
+    void JournalFailed(const std::string& reason);
+    void JournalRecorded();
+    void JournalRestart();
     void EndLoad();
     void SetFileButtonsEnabled(bool enabled);
 
@@ -361,6 +370,9 @@ class TFCOMM : public QMainWindow, public DecoderHost {
     QElapsedTimer lcdShown_;
     QTimer* lcdTimer_ = nullptr;
     int lcdRefreshMs_ = kLcdRefreshMs;
+
+    // Every recorded row until the table is saved whole, cleared or replaced.
+    std::unique_ptr<Journal> journal_;
 
     // Whether the user has been told that recording stopped at the capacity.
     bool capacityNoticeShown_ = false;

@@ -34,6 +34,8 @@ void TFCOMM::saveasClick() {
     if (fileName.isEmpty())
         return;
     const SaveOutcome outcome = SaveDataFile(cds1_, fileName);
+    if (outcome.ok)
+        JournalRestart();  // every row is in the file now
     if (outcome.form == FileForm::Xml) {
         // The snapshot's failure is an error like any other, for the
         // general error handler.
@@ -116,6 +118,13 @@ void TFCOMM::FinishLoad() {
         if (outcome.ok) {
             AppendRows(loaded, cds1_, rowsBeforeLoad_, cds1_.size());
             cds1_.replaceWith(std::move(loaded));
+            // The journal holds what was recorded since: the rows that came
+            // in during the load.
+            JournalRestart();
+            if (journal_) {
+                for (size_t r = cds1_.size() - recorded; r < cds1_.size(); ++r)
+                    journal_->append(cds1_, r, {});
+            }
         }
     } else if (rowsBeforeLoad_ == 0) {
         AppendRows(loaded, cds1_, 0, cds1_.size());

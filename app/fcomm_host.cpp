@@ -100,6 +100,7 @@ double TFCOMM::AdvanceRecallClock() {
 void TFCOMM::INDataToTable(int) {
     if (log_.INDataToTable(state_.Reading, RepeatSet->isChecked(), RecallCheck->isChecked())) {
         readingRecorded(state_.Reading.ReadingValue);
+        JournalRecorded();
         MarkGridDirty();
     } else if (log_.AtCapacity() && !capacityNoticeShown_) {
         // Once, until the table is cleared or the capacity changes: the LCD

@@ -78,6 +78,7 @@ void TFCOMM::RecordNewClick() {
     Bt10->setText(QString::number(ChartPager->Clear()));
     log_.Clear();
     capacityNoticeShown_ = false;
+    JournalRestart();
     SyncGrid();
 }
 
