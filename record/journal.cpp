@@ -283,7 +283,7 @@ void Journal::close() {
 
 // The handler hears of the failure before failed() says so, so that whoever
 // sees failed() also finds the failure reported.
-void Journal::failToWrite(std::string reason) {
+void Journal::failToWrite(const std::string& reason) {
     {
         std::lock_guard lock(mutex_);
         if (failureReported_)

@@ -86,7 +86,7 @@ class Journal {
     struct Batch;
     bool start(int fd, const QString& path, bool folderSynced);
     void close();
-    void failToWrite(std::string reason);
+    void failToWrite(const std::string& reason);
     bool failToStart(std::string reason);
     void run();
     bool writeBatch(Batch& batch);
