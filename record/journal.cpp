@@ -53,6 +53,24 @@ QString FolderOf(const QString& path) {
     return QFileInfo(path).absolutePath();
 }
 
+// Creates the folder and any missing above it, readable by the user alone
+// (journals hold what was measured); false with errno.
+bool MakeFolders(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode))
+            return true;
+        errno = ENOTDIR;
+        return false;
+    }
+    const size_t slash = path.find_last_not_of('/') == std::string::npos
+                             ? std::string::npos
+                             : path.rfind('/', path.find_last_not_of('/'));
+    if (slash != std::string::npos && slash > 0 && !MakeFolders(path.substr(0, slash)))
+        return false;
+    return ::mkdir(path.c_str(), 0700) == 0 || errno == EEXIST;
+}
+
 int OpenFolder(const std::string& folder) {
     return ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 }
@@ -183,8 +201,8 @@ QString Journal::path() const {
 }
 
 bool Journal::open() {
-    if (!QDir().mkpath(directory_))
-        return failToStart("cannot create the folder " + LocalPath(directory_));
+    if (!MakeFolders(LocalPath(directory_)))
+        return failToStart(LocalPath(directory_) + ": " + SystemErrorText(errno));
     const QString stem =
         QDir(directory_)
             .filePath(
@@ -283,7 +301,7 @@ void Journal::close() {
 
 // The handler hears of the failure before failed() says so, so that whoever
 // sees failed() also finds the failure reported.
-void Journal::failToWrite(std::string reason) {
+void Journal::failToWrite(const std::string& reason) {
     {
         std::lock_guard lock(mutex_);
         if (failureReported_)
@@ -570,7 +588,7 @@ LoadOutcome RestoreJournal(const QString& path, ReadingTable& table, const LoadP
 QString KeepJournal(const QString& path) {
     const QFileInfo info(path);
     const QString keptFolder = info.absolutePath() + QStringLiteral("/kept");
-    if (!QDir().mkpath(keptFolder))
+    if (!MakeFolders(LocalPath(keptFolder)))
         return {};
     const int fd = ::open(LocalPath(path).c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)

@@ -18,6 +18,11 @@
 // table and the journal becomes this run's (adopt); declining moves it to
 // kept/ below the journal folder. No journal is ever deleted except this
 // run's own one when it holds no row.
+//
+// At start, then: FindUnsavedJournals(); for one the user wants back,
+// RestoreJournal() into the table and, when that went through, adopt() it
+// (else KeepJournal(), so that nothing is lost); for one declined,
+// KeepJournal(); and open() when nothing was adopted.
 
 #include <QDateTime>
 #include <QString>
@@ -57,9 +62,10 @@ class Journal {
     // False with error() when that cannot be done.
     bool open();
     // Takes over a recovered journal: locks it, drops a torn last line and
-    // appends after its rows. A file of this journal's own that holds no row
-    // is removed. False with error() when the file cannot be opened or another
-    // program holds it.
+    // appends after its rows. A file of this journal's own is let go (removed
+    // when it holds no row). False with error() when the file cannot be
+    // opened or another program holds it; a journal already running then
+    // goes on as it was.
     bool adopt(const QString& path);
 
     // Journals the table's row; autoText is the range mode text that went
@@ -86,7 +92,7 @@ class Journal {
     struct Batch;
     bool start(int fd, const QString& path, bool folderSynced);
     void close();
-    void failToWrite(std::string reason);
+    void failToWrite(const std::string& reason);
     bool failToStart(std::string reason);
     void run();
     bool writeBatch(Batch& batch);

@@ -126,9 +126,18 @@ TEST(Journal, ARunningProgramsJournalIsNeitherTakenNorOffered) {
     running.append(table, 0, "");
     running.flush();
 
+    // Another program's journal, itself running, cannot take it and goes on.
     Journal other(dir.path());
+    ASSERT_TRUE(other.open()) << other.error();
     EXPECT_FALSE(other.adopt(running.path()));
     EXPECT_NE(other.error(), "");
+    EXPECT_FALSE(other.failed());
+    other.append(table, 0, "");
+    other.flush();
+    ReadingTable restored;
+    ASSERT_TRUE(RestoreJournal(other.path(), restored).ok);
+    EXPECT_EQ(restored.size(), 1u);
+
     EXPECT_TRUE(FindUnsavedJournals(dir.path()).empty());
 }
 
