@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QMetaObject>
+#include <algorithm>
 
 #include "app/fcomm.h"
 
@@ -81,6 +82,12 @@ bool TFCOMM::OfferUnsavedJournals(const QString& directory) {
         }
         if (restored.ok)
             KeepJournal(j.path);
+    }
+    // Recording goes on where the restored rows left off.
+    if (!cds1_.empty()) {
+        if (const auto no = cds1_.integer(cds1_.size() - 1, Field::No))
+            log_.ReadingNo = int32_t(uint32_t(*no) + 1u);
+        log_.RecordedCount = int32_t(std::min<size_t>(cds1_.size(), kMostTableRows));
     }
     SyncGrid();
     return adopted;

@@ -773,6 +773,78 @@ TEST_F(DataFiles, AStuckLoadCanBeCancelledAndQuitStaysWithinReach) {
     EXPECT_TRUE(find("OpenDataFiles")->isEnabled());
 }
 
+// Every recorded row is in the journal until the table is saved whole.
+TEST_F(DataFiles, RecordedRowsAreJournalledUntilASave) {
+    w.StartJournal(path("journal"));
+    ASSERT_TRUE(w.journal() && !w.journal()->failed()) << w.journal()->error();
+    frame("123451120");
+    frame("000421125");
+    w.journal()->flush();
+    ReadingTable journalled;
+    ASSERT_TRUE(RestoreJournal(w.journal()->path(), journalled).ok);
+    ASSERT_EQ(journalled.size(), 2u);
+    EXPECT_EQ(journalled.row(0), w.table().row(0));
+    EXPECT_EQ(journalled.row(1), w.table().row(1));
+
+    script.saveName = path("saved.txt");
+    find<QToolButton>("saveas")->click();
+    w.journal()->flush();
+    ReadingTable after;
+    ASSERT_TRUE(RestoreJournal(w.journal()->path(), after).ok);
+    EXPECT_TRUE(after.empty());
+}
+
+// A journal that a run left with rows is offered back at the next start; the
+// rows come back exactly, recording numbers on from them, and the journal
+// goes on in the same file.
+TEST_F(DataFiles, AnUnsavedJournalIsOfferedBack) {
+    const QString journals = path("journal");
+    ReadingTable left;
+    left.appendRecorded(7, "12:00:00", "DC", "1.2345", "V", "pass", 12345);
+    left.appendRecorded(8, "12:00:01", "AC", "-0.0042", "V", "Fail", -42);
+    QString file;
+    {
+        Journal earlier(journals);
+        ASSERT_TRUE(earlier.open());
+        earlier.append(left, 0, "AUTO");
+        earlier.append(left, 1, "");
+        earlier.flush();
+        file = earlier.path();
+    }
+    script.answers = {true};
+    w.StartJournal(journals);
+    ASSERT_EQ(script.questions.size(), 1u);
+    EXPECT_TRUE(script.questions[0].contains(QStringLiteral("2 readings, recorded between")))
+        << script.questions[0].toStdString();
+    ASSERT_EQ(w.table().size(), 2u);
+    EXPECT_EQ(w.table().row(0), left.row(0));
+    EXPECT_EQ(w.table().row(1), left.row(1));
+    EXPECT_EQ(w.journal()->path(), file);
+    frame("123461120");
+    EXPECT_EQ(w.table().integer(2, Field::No), 9);
+}
+
+// Declined, the unsaved rows move aside and the message says where.
+TEST_F(DataFiles, ADeclinedJournalIsKeptAside) {
+    const QString journals = path("journal");
+    {
+        Journal left(journals);
+        ASSERT_TRUE(left.open());
+        ReadingTable t;
+        t.appendRecorded(1, "12:00:00", "DC", "1.5", "V", "pass", 15);
+        left.append(t, 0, "AUTO");
+        left.flush();
+    }
+    script.answers = {false};
+    w.StartJournal(journals);
+    EXPECT_TRUE(w.table().empty());
+    ASSERT_EQ(script.messages.size(), 1u);
+    const QString kept = QDir(journals).filePath(QStringLiteral("kept"));
+    EXPECT_EQ(script.messages[0].text, QStringLiteral("The readings were kept in %1.").arg(kept));
+    EXPECT_EQ(QDir(kept).entryList(QDir::Files).size(), 1);
+    EXPECT_TRUE(FindUnsavedJournals(journals).empty());
+}
+
 // --- Printing ---------------------------------------------------------------
 
 TEST_F(Window, PrintPreviewKeepsRecordingAndTheGridCatchesUp) {
