@@ -11,6 +11,7 @@
 // fcomm_limits.cpp the limit boxes.
 
 #include <QElapsedTimer>
+#include <QHash>
 #include <QMainWindow>
 #include <QString>
 #include <array>
@@ -194,8 +195,10 @@ class TFCOMM : public QMainWindow, public DecoderHost {
     void saveasClick();
     void SpeedButton2Click();
 
-    // The printed report.
+    // The printed report. The printer button says so when the table holds
+    // nothing to print, and otherwise opens the preview (BtPrintClick).
     void BtPrintClick();
+    void PrintButtonClick();
 
     // The recall clock.
     void RecallCheckClick();
@@ -453,6 +456,9 @@ class TFCOMM : public QMainWindow, public DecoderHost {
     std::array<int32_t, 4> SavedChartBounds{};
 
     bool placed_ = false;  // centred on the screen at the first show
+    // The keys pressed in the start-time boxes and not yet released, and the
+    // box that saw each press.
+    QHash<int, QObject*> timeKeysDown_;
 };
 
 }  // namespace dmm::app

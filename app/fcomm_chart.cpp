@@ -68,7 +68,8 @@ void TFCOMM::BtSaveClick() {
         throw std::runtime_error("Cannot create file \"" + fileName.toStdString() + "\". " +
                                  writer.errorString().toStdString());
     }
-    dialogs_->tell(this, windowTitle(), QStringLiteral("Graphic has saved on ") + fileName,
+    dialogs_->tell(this, QStringLiteral("Information"),
+                   QStringLiteral("Graphic has saved on ") + fileName,
                    WindowDialogs::Icon::Information);
 }
 

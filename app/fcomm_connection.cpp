@@ -42,6 +42,9 @@ const QString kNoAccessText = QStringLiteral(
     "file 70-tarvometer-cable.rules into /etc/udev/rules.d (the program's package puts it in "
     "/usr/lib/udev/rules.d), then unplug the cable and plug it in again.");
 
+// The notices of the USB link, like every notice of the program.
+const QString kNoticeTitle = QStringLiteral("Information");
+
 // The newest lines of the log are kept; the oldest go.
 constexpr int kHistoryLines = 10000;
 
@@ -216,7 +219,7 @@ void TFCOMM::USBConClick() {
         return;
     if (!CurrentHidDevice->ReadWriteAccess()) {
         USBCon->setChecked(false);
-        dialogs_->tell(this, QString(), kNoAccessText, WindowDialogs::Icon::Information);
+        dialogs_->tell(this, kNoticeTitle, kNoAccessText, WindowDialogs::Icon::Information);
         return;
     }
     const bool connect = USBCon->isChecked();
@@ -235,7 +238,7 @@ void TFCOMM::USBConClick() {
 void TFCOMM::SetFeatureClick() {
     CurrentHidDevice = SelectedDevice();
     if (!CurrentHidDevice) {
-        dialogs_->tell(this, QString(), kNoCableText, WindowDialogs::Icon::Information);
+        dialogs_->tell(this, kNoticeTitle, kNoCableText, WindowDialogs::Icon::Information);
         USBCon->setChecked(false);
         return;
     }
@@ -366,7 +369,7 @@ void TFCOMM::ConTimerTimer() {
     }
     ShowLinkSilent();
     if (meterSilent)
-        dialogs_->tell(this, QString(), kMeterSilentText, WindowDialogs::Icon::Information);
+        dialogs_->tell(this, kNoticeTitle, kMeterSilentText, WindowDialogs::Icon::Information);
 }
 
 void TFCOMM::ShowLinkSilent() {

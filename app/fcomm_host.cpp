@@ -99,7 +99,7 @@ double TFCOMM::AdvanceRecallClock() {
 
 void TFCOMM::INDataToTable(int) {
     if (log_.INDataToTable(state_.Reading, RepeatSet->isChecked(), RecallCheck->isChecked())) {
-        readingRecorded(state_.Reading.ReadingValue);
+        readingRecorded(state_.Reading.ChartValue);
         MarkGridDirty();
     }
 }

@@ -784,7 +784,7 @@ void TFCOMM::ConnectHandlers() {
     connect(saveas, &QToolButton::clicked, this, handler(&TFCOMM::saveasClick));
     connect(Save1, &QAction::triggered, this, handler(&TFCOMM::saveasClick));
     connect(OpenDataFiles, &QToolButton::clicked, this, handler(&TFCOMM::SpeedButton2Click));
-    connect(BtPrint, &QToolButton::clicked, this, handler(&TFCOMM::BtPrintClick));
+    connect(BtPrint, &QToolButton::clicked, this, handler(&TFCOMM::PrintButtonClick));
 
     // The chart's pages: the toolbar and the hidden "Graphic" menu.
     const std::pair<QToolButton*, void (TFCOMM::*)()> pages[] = {

@@ -1,6 +1,7 @@
 #include "decode/model_config.h"
 
 #include <QLocale>
+#include <QRegularExpression>
 
 namespace dmm {
 namespace {
@@ -65,17 +66,25 @@ std::string SystemDecimalSep() {
     return QLocale::system().decimalPoint().toStdString();
 }
 
-char SystemTimeSep() {
-    // The short time format puts the separator right after the hour field.
-    const QString format = QLocale::system().timeFormat(QLocale::ShortFormat);
-    for (qsizetype i = 0; i + 1 < format.size(); ++i) {
-        const QChar c = format.at(i);
-        if ((c == u'h' || c == u'H') && !format.at(i + 1).isLetter() &&
-            format.at(i + 1).unicode() < 128 && format.at(i + 1) != u' ') {
-            return char(format.at(i + 1).unicode());
-        }
-    }
+char TimeSepFromFormat(const QString& format) {
+    // The text between the hour field and the minute field is the separator,
+    // when it is one a spreadsheet reads as such. Some locales write the
+    // hours with a quoted letter ("HH 'h' mm"), which is no separator at all.
+    const qsizetype hour = format.indexOf(QRegularExpression(QStringLiteral("[hH]")));
+    if (hour < 0)
+        return ':';
+    qsizetype after = hour;
+    while (after < format.size() && (format.at(after) == u'h' || format.at(after) == u'H'))
+        ++after;
+    const qsizetype minute = format.indexOf(u'm', after);
+    const QString between = format.mid(after, minute - after);
+    if (minute > after && (between == u":" || between == u"."))
+        return char(between.at(0).unicode());
     return ':';
+}
+
+char SystemTimeSep() {
+    return TimeSepFromFormat(QLocale::system().timeFormat(QLocale::ShortFormat));
 }
 
 }  // namespace dmm

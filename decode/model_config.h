@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include <QString>
+
 #include "decode/meter_state.h"
 
 namespace dmm {
@@ -46,7 +48,10 @@ StartupResult ApplyStartup(MeterState& state, bool ifDralin, std::string_view de
 
 // The decimal separator of the system's default locale as text.
 std::string SystemDecimalSep();
-// The system's time separator (":" when the locale gives none).
+// The system's time separator: ':' or '.', whichever the locale writes
+// between hours and minutes, else ':'.
 char SystemTimeSep();
+// The same from a time format such as "HH:mm:ss".
+char TimeSepFromFormat(const QString& format);
 
 }  // namespace dmm

@@ -581,7 +581,7 @@ TEST_F(Window, LeavingTheSwitchLoadsTheTypedStartTime) {
 TEST_F(Window, AnEmptiedStartBoxIsReportedByTheErrorHandler) {
     auto* hours = find<QLineEdit>("TimeH");
     hours->clear();
-    QTest::keyRelease(hours, Qt::Key_Backspace);
+    QTest::keyClick(hours, Qt::Key_Backspace);
     ASSERT_TRUE(Errors().box());
     EXPECT_EQ(Errors().box()->text(), QStringLiteral("'' is not a valid integer value"));
 }
