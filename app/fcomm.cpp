@@ -180,6 +180,16 @@ void TFCOMM::HTarvoRData(const uint8_t* data, int size) {
     receiver_.HTarvoRData(data, size);
 }
 
+void TFCOMM::HMeskoRData(const uint8_t* data, int size) {
+    RenderSoonOnExit render{*this};
+    receiver_.HMeskoRData(data, size);
+}
+
+void TFCOMM::HDralinRData(const uint8_t* data, int size) {
+    RenderSoonOnExit render{*this};
+    receiver_.HDralinRData(data, size);
+}
+
 void TFCOMM::LcdDisplayTarvo() {
     struct RenderOnExit {
         TFCOMM& window;
@@ -210,6 +220,7 @@ void TFCOMM::LinkButtonToggled(QPushButton* button, bool down) {
     // At most one link is chosen, and none may be: pressing one releases the other.
     if (down)
         (button == COMCon ? USBCon : COMCon)->setChecked(false);
+    LinkStateChanged();
 }
 
 bool TFCOMM::eventFilter(QObject* watched, QEvent* event) {

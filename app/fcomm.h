@@ -28,6 +28,7 @@
 #include "decode/decoder_host.h"
 #include "decode/frame_assembly.h"
 #include "decode/lcd_state.h"
+#include "decode/meter_family.h"
 #include "decode/meter_state.h"
 #include "record/data_files.h"
 #include "record/reading_log.h"
@@ -47,6 +48,7 @@ class QLineEdit;
 class QLineSeries;
 class QListWidget;
 class QMenu;
+class QMenuBar;
 class QProgressBar;
 class QProgressDialog;
 class QPushButton;
@@ -128,6 +130,19 @@ class TFCOMM : public QMainWindow, public DecoderHost {
     // decoding failure propagates (to the general error handler when the call
     // came from an event) once the display shows what was decoded before it.
     void HTarvoRData(const uint8_t* data, int size);
+    // The same for the other two families.
+    void HMeskoRData(const uint8_t* data, int size);
+    void HDralinRData(const uint8_t* data, int size);
+
+    // The meter family decoded: its serial handler and cable handler are the
+    // ones the links deliver to, and the display starts afresh from its
+    // start-up values. Refused (false) while a link is open.
+    bool SetMeterFamily(Family family);
+    Family meterFamily() const { return family_; }
+    // Where the chosen family is remembered between runs.
+    static QString SettingsFileName();
+    // The family remembered from the last run, if any.
+    static std::optional<Family> RememberedFamily();
     // Decodes FrameText as a Tarvo frame and shows the result.
     void LcdDisplayTarvo();
     // The cable's data handlers: one input report each, on the window thread.
@@ -270,6 +285,13 @@ class TFCOMM : public QMainWindow, public DecoderHost {
     void CreateTimers();
     void ConnectHandlers();
 
+    // fcomm_family.cpp
+    void CreateFamilyMenu(QMenuBar* bar);
+    void CreateHelpMenu(QMenuBar* bar);
+    void MeterFamilyClick(Family family);
+    void AboutClick();
+    void LinkStateChanged();
+
     // fcomm_lcd.cpp
     void AddLcdWidget(El element, QWidget* widget, LcdLabel* label, QLabel* text);
     void RenderLcd();
@@ -317,6 +339,7 @@ class TFCOMM : public QMainWindow, public DecoderHost {
     bool FilterEvent(QObject* watched, QEvent* event);  // true: the event is dropped
 
     // The core.
+    Family family_ = Family::Tarvo;
     MeterState state_;
     FrameReceiver receiver_;
     ReadingTable cds1_;
@@ -437,6 +460,9 @@ class TFCOMM : public QMainWindow, public DecoderHost {
     QAction* STOP1 = nullptr;
     QCheckBox* IFDralin = nullptr;
 
+    QMenu* Meter1 = nullptr;
+    std::array<QAction*, kFamilyCount> familyActions_{};
+    QMenu* Help1 = nullptr;
     QMenu* Record1 = nullptr;
     QAction* New1 = nullptr;
     QAction* Save1 = nullptr;

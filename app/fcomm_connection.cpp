@@ -1,10 +1,11 @@
 // Connection control: the serial port and the USB interface cable, the
 // device list and its log, and the link watchdog.
 //
-// The serial link is the driver COMM2 on COM1..COM4; its chunks go to
-// HTarvoRData. The USB link is the HID device whose product string is "USB to
-// Serial": a feature report sets it to the meter's 2400 baud, and its input
-// reports go to HTarvoHidData.
+// The serial link is the driver COMM2 on COM1..COM4; its chunks go to the
+// chosen family's receive handler (HTarvoRData, HMeskoRData, HDralinRData).
+// The USB link is the HID device whose product string is "USB to Serial": a
+// feature report sets it to the meter's 2400 baud, and its input reports go to
+// the family's cable handler (HTarvoHidData, HMeskoHidData).
 
 #include <QAction>
 #include <QLabel>
@@ -72,8 +73,11 @@ void TFCOMM::CreateLinks(std::shared_ptr<HidBackend> hid) {
     COMM2 = std::make_unique<TCommPortDriver>();
     COMM2->setComPort(pnCOM1);
     COMM2->setComPortSpeed(br2400);
+    // The chosen family's receive handler takes the line's bytes.
     COMM2->OnReceiveData = [this](TCommPortDriver*, const uint8_t* data, int32_t size) {
-        RunHandler([&] { HTarvoRData(data, size); });
+        static constexpr void (TFCOMM::*kHandlers[])(const uint8_t*, int) = {
+            &TFCOMM::HTarvoRData, &TFCOMM::HMeskoRData, &TFCOMM::HDralinRData};
+        RunHandler([&] { (this->*kHandlers[size_t(family_)])(data, size); });
     };
 
     if (!hid)
@@ -223,8 +227,10 @@ void TFCOMM::USBConClick() {
         return;
     }
     const bool connect = USBCon->isChecked();
-    CurrentHidDevice->SetDataHandler(connect ? TJvHidDataEvent(this, &TFCOMM::HTarvoHidData)
-                                             : TJvHidDataEvent());
+    // The chosen family's cable handler; the button is disabled for a family
+    // without a cable.
+    const auto handler = family_ == Family::Mesko ? &TFCOMM::HMeskoHidData : &TFCOMM::HTarvoHidData;
+    CurrentHidDevice->SetDataHandler(connect ? TJvHidDataEvent(this, handler) : TJvHidDataEvent());
     USBCon->setText(connect ? QStringLiteral("USB Disconnect") : QStringLiteral("USB Connection"));
     for (QLabel* panel : portPanels_)
         panel->setVisible(!connect);

@@ -730,6 +730,9 @@ void TFCOMM::CreateMenu() {
         capacities->addAction(a);
         capacityActions_[i] = a;
     }
+    // Two menus of our own after the design's: the meter family and help.
+    CreateFamilyMenu(bar);
+    CreateHelpMenu(bar);
 }
 
 void TFCOMM::CreateTimers() {

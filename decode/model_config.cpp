@@ -3,6 +3,8 @@
 #include <QLocale>
 #include <QRegularExpression>
 
+#include "decode/meter_family.h"
+
 namespace dmm {
 namespace {
 
@@ -37,20 +39,12 @@ void ApplyModelRow(MeterState& state, const ModelRow& row) {
     }
 }
 
-StartupResult ApplyStartup(MeterState& state, bool ifDralin, std::string_view decimalSep,
-                           double now) {
-    StartupResult result;
-    state.DecimalSep = std::string(decimalSep);
-    state.Reading.ReadingTime = now;
-    ApplyModelRow(state, *FindModelRow("4"));
-    state.Scale.LastUnitText = "113";  // matches no unit: the first frame is a scale change
-    result.caption = std::string(kDesignCaption);
-    if (ifDralin) {
-        result.serialHandlerWired = true;
-        result.caption = "TarvoMeter Interface Program Ver: 3.00";
-        state.Model.ModelCode = "2";
-        state.Lcd.setCaption(El::LcdD0, "1");
-    }
+namespace {
+
+// Steps 6 to 11 of start-up for a model code: the default row first, then
+// the code's own row with its captions and bar maximum.
+void ApplyModelCode(MeterState& state, std::string_view code, StartupResult& result) {
+    state.Model.ModelCode = std::string(code);
     if (state.Model.ModelCode != "4") {
         const ModelRow row = *FindModelRow(state.Model.ModelCode);
         ApplyModelRow(state, row);
@@ -59,6 +53,41 @@ StartupResult ApplyStartup(MeterState& state, bool ifDralin, std::string_view de
     }
     result.axisMinimum = -state.Scale.AxisRange;
     result.axisMaximum = state.Scale.AxisRange;
+}
+
+void StartState(MeterState& state, std::string_view decimalSep, double now) {
+    state.DecimalSep = std::string(decimalSep);
+    state.Reading.ReadingTime = now;
+    ApplyModelRow(state, *FindModelRow("4"));
+    state.Scale.LastUnitText = "113";  // matches no unit: the first frame is a scale change
+}
+
+}  // namespace
+
+StartupResult ApplyStartup(MeterState& state, bool ifDralin, std::string_view decimalSep,
+                           double now) {
+    StartupResult result;
+    StartState(state, decimalSep, now);
+    result.caption = std::string(kDesignCaption);
+    if (ifDralin) {
+        result.serialHandlerWired = true;
+        result.caption = std::string(kProgramCaption);
+        state.Lcd.setCaption(El::LcdD0, "1");
+    }
+    ApplyModelCode(state, ifDralin ? "2" : "4", result);
+    return result;
+}
+
+StartupResult ApplyFamilyStartup(MeterState& state, Family family, std::string_view decimalSep,
+                                 double now) {
+    const FamilyFacts& facts = FactsOf(family);
+    StartupResult result;
+    StartState(state, decimalSep, now);
+    result.family = family;
+    result.serialHandlerWired = true;
+    result.caption = std::string(kProgramCaption);
+    state.Lcd.setCaption(El::LcdD0, facts.firstDigit);
+    ApplyModelCode(state, facts.modelCode, result);
     return result;
 }
 

@@ -31,6 +31,7 @@ void ApplyModelRow(MeterState& state, const ModelRow& row);
 
 inline constexpr int kPBar2DesignMaximum = 40;
 inline constexpr std::string_view kDesignCaption = "TARVOMETR";
+inline constexpr std::string_view kProgramCaption = "TarvoMeter Interface Program Ver: 3.00";
 
 struct StartupResult {
     Family family = Family::Tarvo;
@@ -45,6 +46,12 @@ struct StartupResult {
 // switch of the window design (checked in the built configuration).
 StartupResult ApplyStartup(MeterState& state, bool ifDralin, std::string_view decimalSep,
                            double now);
+
+// Start-up on a fresh state for a chosen meter family: its serial handler is
+// wired, the caption is the program's, and the family's row of the model
+// table and first digit apply.
+StartupResult ApplyFamilyStartup(MeterState& state, Family family, std::string_view decimalSep,
+                                 double now);
 
 // The decimal separator of the system's default locale as text.
 std::string SystemDecimalSep();

@@ -4,6 +4,7 @@
 
 #include <QMouseEvent>
 
+#include "support/pseudo_terminal.h"
 #include "window_fixture.h"
 
 namespace dmm::app {
@@ -86,6 +87,106 @@ TEST_F(UserWindow, NegativePageSizeIsPutBack) {
     Fire(find<QTimer>("Timer2"));
     EXPECT_EQ(box->text(), QStringLiteral("100"));
     EXPECT_EQ(w.chartPager().PageSize, 100);
+}
+
+// --- The meter family -----------------------------------------------------------
+
+// The Mesko example frame: AC, auto range, 12.34 V.
+const QByteArray kMeskoFrame("\x1A\x20\x35\x45\x5B\x69\x7F\x82\x97\xA0\xB0\xC0\xD4\xE0", 14);
+// The Dralin example frame: DC, auto range, 0.123 V (the 0x0A opens it).
+const QByteArray kDralinFrame("\x0A\x31\x30\x31\x32\x33\x3B\x30\x30\x3A\x0D", 11);
+
+class Families : public UserWindow {
+  protected:
+    void choose(const char* item) {
+        auto* action = w.menuBar()->findChild<QAction*>(QString::fromLatin1(item));
+        ASSERT_TRUE(action);
+        action->trigger();
+    }
+    // Connects COM1 to a pseudo-terminal and writes the frame until a row is
+    // recorded (the first run after opening may start inside a frame).
+    void readOneRow(const QByteArray& frame) {
+        test::PseudoTerminal meter;
+        ASSERT_TRUE(meter.ok());
+        const QString path = meter.slavePath();
+        w.comm2().setPortNameResolver([path](TComPortNumber) { return path; });
+        find<QPushButton>("COMCon")->click();
+        ASSERT_TRUE(w.comm2().IsPortOpen());
+        ASSERT_TRUE(WaitFor([&] {
+            meter.write(frame);
+            return WaitFor([&] { return w.table().size() >= 1; }, 200);
+        }));
+        find<QPushButton>("COMCon")->click();
+    }
+};
+
+TEST_F(Families, MeskoMeterOnTheSerialLine) {
+    choose("MeterMesko");
+    readOneRow(kMeskoFrame);
+    EXPECT_EQ(field(0, Field::Value), QStringLiteral("12") + sep() + QStringLiteral("34"));
+    EXPECT_EQ(field(0, Field::Unit), QStringLiteral("V"));
+    EXPECT_EQ(field(0, Field::DcAc), QStringLiteral("AC"));
+    EXPECT_EQ(caption("LcdDd"), QStringLiteral("4"));
+}
+
+TEST_F(Families, DralinMeterOnTheSerialLineAndNoCable) {
+    choose("MeterDralin");
+    EXPECT_FALSE(find<QPushButton>("USBCon")->isEnabled());
+    EXPECT_FALSE(find<QPushButton>("USBCon")->toolTip().isEmpty());
+    readOneRow(kDralinFrame);
+    EXPECT_EQ(field(0, Field::Value), QStringLiteral("0") + sep() + QStringLiteral("123"));
+    EXPECT_EQ(field(0, Field::Unit), QStringLiteral("V"));
+    EXPECT_EQ(field(0, Field::DcAc), QStringLiteral("DC"));
+}
+
+TEST_F(Families, MeskoMeterOnTheCable) {
+    choose("MeterMesko");
+    hid->plug(Cable());
+    find<QPushButton>("USBCon")->click();
+    Bytes first = {0x00, 0xF9};
+    Bytes second = {0x00, 0xF5};
+    for (int i = 0; i < 14; ++i)
+        (i < 9 ? first : second).push_back(uint8_t(kMeskoFrame[i]));
+    for (const Bytes& report : {first, second, Bytes{0x00, 0xF0}})
+        hid->queueReport(kCablePath, report);
+    ASSERT_TRUE(WaitFor([&] { return w.table().size() == 1; }));
+    EXPECT_EQ(field(0, Field::Value), QStringLiteral("12") + sep() + QStringLiteral("34"));
+}
+
+TEST_F(Families, NoChangeOfFamilyWhileALinkIsOpen) {
+    auto* menu = w.menuBar()->findChild<QMenu*>(QStringLiteral("Meter1"));
+    ASSERT_TRUE(menu);
+    find<QPushButton>("COMCon")->click();
+    EXPECT_FALSE(menu->menuAction()->isEnabled());
+    EXPECT_FALSE(w.SetMeterFamily(Family::Mesko));
+    EXPECT_EQ(w.meterFamily(), Family::Tarvo);
+    find<QPushButton>("COMCon")->click();
+    EXPECT_TRUE(menu->menuAction()->isEnabled());
+}
+
+TEST_F(Families, AnotherFamilyStartsTheDisplayAfresh) {
+    frame("123451130");  // Tarvo AC+DC lights the plus between AC and DC
+    ASSERT_TRUE(shown("LCDJa"));
+    choose("MeterMesko");
+    EXPECT_FALSE(shown("LCDJa"));  // the Mesko decoder never drives it
+    EXPECT_EQ(find<QProgressBar>("PBar2")->maximum(), 40);
+}
+
+TEST_F(Families, ChoiceIsRemembered) {
+    choose("MeterDralin");
+    EXPECT_EQ(TFCOMM::RememberedFamily(), Family::Dralin);
+    choose("MeterTarvo");
+    EXPECT_EQ(TFCOMM::RememberedFamily(), Family::Tarvo);
+}
+
+TEST_F(Families, AboutNamesTheVersionAndWhereTheChoiceIsKept) {
+    auto* about = w.menuBar()->findChild<QAction*>(QStringLiteral("About1"));
+    ASSERT_TRUE(about);
+    about->trigger();
+    ASSERT_EQ(script.messages.size(), 1u);
+    EXPECT_EQ(script.messages[0].title, QStringLiteral("About TarvoMeter"));
+    EXPECT_TRUE(script.messages[0].text.contains(QStringLiteral(DMM_VERSION)));
+    EXPECT_TRUE(script.messages[0].text.contains(TFCOMM::SettingsFileName()));
 }
 
 }  // namespace
