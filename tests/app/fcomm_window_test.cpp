@@ -89,6 +89,133 @@ TEST_F(UserWindow, NegativePageSizeIsPutBack) {
     EXPECT_EQ(w.chartPager().PageSize, 100);
 }
 
+TEST_F(UserWindow, ChartPlotFillsTheChartAndItsPictureIsWhiteToTheBorder) {
+    w.show();
+    auto* view = find<QChartView>("Chtshow");
+    ASSERT_TRUE(WaitFor([&] { return view->chart()->plotArea().width() > 0; }));
+    const QRectF plot = view->chart()->plotArea();
+    EXPECT_GT(plot.width(), 0.8 * view->width());
+    EXPECT_GT(plot.height(), 0.75 * view->height());
+
+    QTemporaryDir dir;
+    script.pictureName = dir.filePath(QStringLiteral("chart.bmp"));
+    find<QToolButton>("BtSave")->click();
+    const QImage picture(script.pictureName);
+    ASSERT_FALSE(picture.isNull());
+    // Just inside the one-pixel border, every corner is white.
+    for (const QPoint at :
+         {QPoint(2, 2), QPoint(picture.width() - 3, 2), QPoint(2, picture.height() - 3),
+          QPoint(picture.width() - 3, picture.height() - 3)}) {
+        EXPECT_EQ(picture.pixelColor(at), QColor(Qt::white)) << at.x() << "," << at.y();
+    }
+}
+
+// --- The display ---------------------------------------------------------------
+
+// The pixels a widget paints itself, without any background behind it.
+QImage Ink(QWidget* widget) {
+    QImage image(widget->size(), QImage::Format_ARGB32);
+    image.fill(Qt::transparent);
+    widget->render(&image, QPoint(), QRegion(), QWidget::RenderFlags());
+    return image;
+}
+
+// The bounding box of a widget's ink, in its parent's coordinates.
+QRect InkBox(QWidget* widget) {
+    const QImage ink = Ink(widget);
+    QRect box;
+    for (int y = 0; y < ink.height(); ++y) {
+        for (int x = 0; x < ink.width(); ++x) {
+            if (qAlpha(ink.pixel(x, y)) > 0)
+                box |= QRect(widget->pos() + QPoint(x, y), QSize(1, 1));
+        }
+    }
+    return box;
+}
+
+TEST_F(UserWindow, NoAnnunciatorTouchesADigit) {
+    const char* digits[] = {"LcdD0", "LcdDa", "LcdDb", "LcdDc", "LcdDd"};
+    std::vector<QRect> boxes;
+    for (const char* name : digits) {
+        find<LcdLabel>(name)->setCaption(QStringLiteral("8"));
+        boxes.push_back(InkBox(find(name)));
+        ASSERT_FALSE(boxes.back().isEmpty()) << name;
+    }
+    std::set<std::string> touching;
+    for (auto* label : find("Panel1")->findChildren<LcdLabel*>()) {
+        if (label->face() == LcdFace::Digit)
+            continue;
+        const QImage ink = Ink(label);
+        for (int y = 0; y < ink.height(); ++y) {
+            for (int x = 0; x < ink.width(); ++x) {
+                const QPoint at = label->pos() + QPoint(x, y);
+                for (size_t d = 0; d < boxes.size(); ++d) {
+                    if (qAlpha(ink.pixel(x, y)) > 0 && boxes[d].contains(at)) {
+                        touching.insert(label->objectName().toStdString() + " touches " +
+                                        digits[d]);
+                    }
+                }
+            }
+        }
+    }
+    EXPECT_EQ(touching, std::set<std::string>());
+}
+
+// The darkest and lightest grey of a widget as drawn, 0 .. 255, within the
+// rectangle (the whole widget when empty).
+std::pair<int, int> GreyRange(QWidget* widget, const QRect& within = QRect()) {
+    const QImage image = widget->grab(within.isEmpty() ? widget->rect() : within).toImage();
+    int lightest = 0;
+    int darkest = 255;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const int grey = qGray(image.pixel(x, y));
+            lightest = std::max(lightest, grey);
+            darkest = std::min(darkest, grey);
+        }
+    }
+    return {darkest, lightest};
+}
+
+class DarkTheme : public ::testing::Test {
+  protected:
+    DarkTheme() : saved_(QApplication::palette()) {
+        QPalette dark;
+        for (auto role : {QPalette::Window, QPalette::Base, QPalette::Button,
+                          QPalette::AlternateBase, QPalette::ToolTipBase})
+            dark.setColor(role, QColor(35, 38, 41));
+        for (auto role :
+             {QPalette::WindowText, QPalette::Text, QPalette::ButtonText, QPalette::ToolTipText})
+            dark.setColor(role, QColor(239, 240, 241));
+        QApplication::setPalette(dark);
+        window_ = std::make_unique<TFCOMM>(nullptr, std::make_shared<FakeHidBackend>());
+    }
+    ~DarkTheme() override {
+        window_.reset();
+        QApplication::setPalette(saved_);
+    }
+    template <class T = QWidget>
+    T* find(const char* name) {
+        return window_->findChild<T*>(QString::fromLatin1(name));
+    }
+
+    QPalette saved_;
+    std::unique_ptr<TFCOMM> window_;
+};
+
+TEST_F(DarkTheme, DesignedColoursHold) {
+    // The LCD: black figures on white.
+    auto* digit = find<LcdLabel>("LcdDa");
+    ASSERT_TRUE(digit);
+    digit->setCaption(QStringLiteral("8"));
+    const auto [lcdDark, lcdLight] = GreyRange(find("Panel1"), digit->geometry());
+    EXPECT_LT(lcdDark, 40);
+    EXPECT_GT(lcdLight, 215);
+    // The port panel: black text on silver.
+    const auto [portDark, portLight] = GreyRange(find("BtCOM1"));
+    EXPECT_GT(portLight - portDark, 120);
+}
+
 // --- The meter family -----------------------------------------------------------
 
 // The Mesko example frame: AC, auto range, 12.34 V.
