@@ -382,9 +382,11 @@ ReportPreview::ReportPreview(const ReportLayout& report, QWidget* parent)
     setWindowTitle(QStringLiteral("Print Preview"));
     auto* bar = new QToolBar(this);
     bar->setObjectName(QStringLiteral("PreviewBar"));
-    auto action = [this, bar](const char* name, const QString& text, QStyle::StandardPixmap icon,
-                              auto handler) {
-        QAction* a = bar->addAction(style()->standardIcon(icon), text);
+    // Page turning with the usual pictures; zoom and print in words.
+    auto action = [this, bar](const char* name, const QString& text, int icon, auto handler) {
+        QAction* a =
+            icon < 0 ? bar->addAction(text)
+                     : bar->addAction(style()->standardIcon(QStyle::StandardPixmap(icon)), text);
         a->setObjectName(QString::fromLatin1(name));
         connect(a, &QAction::triggered, this, handler);
         return a;
@@ -406,15 +408,13 @@ ReportPreview::ReportPreview(const ReportLayout& report, QWidget* parent)
     action("LastPage", QStringLiteral("Last page"), QStyle::SP_MediaSkipForward,
            [this] { setCurrentPage(pageCount() - 1); });
     bar->addSeparator();
-    action("ZoomOut", QStringLiteral("Zoom out"), QStyle::SP_ArrowDown,
-           [this] { setZoom(zoom_ / 1.25); });
-    action("ZoomIn", QStringLiteral("Zoom in"), QStyle::SP_ArrowUp,
-           [this] { setZoom(zoom_ * 1.25); });
-    action("FitWidth", QStringLiteral("Fit width"), QStyle::SP_TitleBarMaxButton,
+    action("ZoomOut", QStringLiteral("Zoom out"), -1, [this] { setZoom(zoom_ / 1.25); });
+    action("ZoomIn", QStringLiteral("Zoom in"), -1, [this] { setZoom(zoom_ * 1.25); });
+    action("FitWidth", QStringLiteral("Fit width"), -1,
            [this] { setZoom((scroll_->viewport()->width() - 8) / ReportLayout::kPaperWidth); });
     bar->addSeparator();
-    QAction* print = action("PrintReport", QStringLiteral("Print..."), QStyle::SP_DialogSaveButton,
-                            [this] { printReport(); });
+    QAction* print =
+        action("PrintReport", QStringLiteral("Print..."), -1, [this] { printReport(); });
     print->setEnabled(pageCount() > 0);
 
     view_ = new PageView(*this);
