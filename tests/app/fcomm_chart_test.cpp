@@ -147,6 +147,7 @@ TEST_F(Window, ChartSavedAsBitmap) {
     save->click();
     ASSERT_EQ(script.messages.size(), 1u);
     EXPECT_EQ(script.messages[0].text, QStringLiteral("Graphic has saved on ") + path);
+    EXPECT_EQ(script.messages[0].title, QStringLiteral("Information"));
     EXPECT_EQ(script.messages[0].icon, WindowDialogs::Icon::Information);
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
