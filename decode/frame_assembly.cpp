@@ -88,7 +88,7 @@ void FrameReceiver::feed(Family family, const uint8_t* data, int32_t size) {
         if (!serial_.push(family, data[i], state_.FrameText, accepted))
             continue;
         consumed_ = size_t(i) + 1;
-        if (family == Family::Tarvo)
+        if (FactsOf(family).serialCaption)
             state_.Lcd.setCaption(El::USBtxt, state_.FrameText);
         if (accepted)
             decode(family);
@@ -109,9 +109,7 @@ void FrameReceiver::feedReport(Family family, uint8_t reportId, const uint8_t* d
     }
     if (result.kind != ReportCollector::Kind::FrameEnd)
         return;
-    // The diagnostic captions: the Tarvo handler shows the high digits and
-    // the line end it checked, the others the frame itself.
-    if (family == Family::Tarvo) {
+    if (FactsOf(family).reportCheckCaptions) {
         state_.Lcd.setCaption(El::USBtxt, result.highDigits);
         state_.Lcd.setCaption(El::USBtxt1, Mid(state_.FrameText, 10, 2));
     } else {

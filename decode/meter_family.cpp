@@ -43,11 +43,13 @@ bool MeskoReportAccepted(std::string_view, std::string_view highDigits) {
 
 constexpr FamilyFacts kFamilies[kFamilyCount] = {
     {Family::Tarvo, "tarvo", "Tarvo", kLineFrameBytes, FrameEnd::CarriageReturn, TarvoSerialText,
-     LineFrameAccepted, kLineFrameBytes, TarvoReportAccepted, LcdDisplayTarvo, "2", "1"},
+     LineFrameAccepted, kLineFrameBytes, TarvoReportAccepted, true, true, LcdDisplayTarvo, "2",
+     "1"},
     {Family::Mesko, "mesko", "Mesko", kMeskoHighDigits.size(), FrameEnd::HighDigitE, WholeRunText,
-     MeskoFrameAccepted, kMeskoHighDigits.size(), MeskoReportAccepted, LcdDisplayMesko, "4", ""},
+     MeskoFrameAccepted, kMeskoHighDigits.size(), MeskoReportAccepted, false, false,
+     LcdDisplayMesko, "4", ""},
     {Family::Dralin, "dralin", "Dralin", kLineFrameBytes, FrameEnd::CarriageReturn, WholeRunText,
-     LineFrameAccepted, 0, nullptr, LcdDisplayDralin, "4", ""},
+     LineFrameAccepted, 0, nullptr, false, false, LcdDisplayDralin, "4", ""},
 };
 
 }  // namespace

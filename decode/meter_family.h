@@ -38,6 +38,11 @@ struct FamilyFacts {
     // family has no cable.
     size_t reportFrameBytes;
     bool (*reportAccepted)(std::string_view frameText, std::string_view highDigits);
+    // The diagnostic captions: whether the serial path shows each frame in
+    // USBtxt, and whether the cable path shows the high digits and the line
+    // end it checked (else the frame itself).
+    bool serialCaption;
+    bool reportCheckCaptions;
     // The decoder of an accepted frame.
     void (*decoder)(MeterState& state, DecoderHost& host);
     // Start-up: the row of the model table and the caption of the first digit
