@@ -134,10 +134,11 @@ QRect InkBox(QWidget* widget) {
 }
 
 TEST_F(UserWindow, NoAnnunciatorTouchesADigit) {
-    const char* digits[] = {"LcdD0", "LcdDa", "LcdDb", "LcdDc", "LcdDd"};
+    const char* digits[] = {"LcdD0", "LcdDa", "LcdDb", "LcdDc", "LcdDd", "LcdFH"};
     std::vector<QRect> boxes;
     for (const char* name : digits) {
-        find<LcdLabel>(name)->setCaption(QStringLiteral("8"));
+        const bool sign = std::string_view(name) == "LcdFH";
+        find<LcdLabel>(name)->setCaption(sign ? QStringLiteral("-") : QStringLiteral("8"));
         boxes.push_back(InkBox(find(name)));
         ASSERT_FALSE(boxes.back().isEmpty()) << name;
     }
