@@ -307,6 +307,8 @@ class TFCOMM : public QMainWindow, public DecoderHost {
     void readingRecorded(double value);
     void ShowPendingHostState();
     void ShowPendingVerdict(Verdict verdict);
+    // The value box, the lamp and its caption as at start-up.
+    void ClearVerdict();
 
     // fcomm_recording.cpp
     void CapacityClick(size_t item);

@@ -93,6 +93,7 @@ bool TFCOMM::SetMeterFamily(Family family) {
     const bool cable = FactsOf(family).hasCable();
     USBCon->setEnabled(cable);
     USBCon->setToolTip(cable ? QString() : kNoCableHint);
+    ClearVerdict();  // the Mesko and Dralin decoders judge nothing
     RenderLcd();
     return true;
 }

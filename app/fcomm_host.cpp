@@ -17,6 +17,7 @@
 #include <algorithm>
 
 #include "app/fcomm.h"
+#include "app/lcd_widgets.h"
 #include "decode/date_time.h"
 
 namespace dmm::app {
@@ -91,6 +92,18 @@ void TFCOMM::ShowPendingVerdict(Verdict verdict) {
     SetPaletteColour(judge, QPalette::Window, colour);
     judge->setText(pass ? QStringLiteral("Pass") : QStringLiteral("Fail"));
     judge->adjustSize();
+}
+
+void TFCOMM::ClearVerdict() {
+    verdictShown_ = -1;
+    pendingVerdict_.reset();
+    pendingValue_.reset();
+    T1VALUE->setText(QStringLiteral("0"));
+    SetPaletteColour(T1VALUE, QPalette::Base, TooltipColour());
+    SetPaletteColour(Shape1, QPalette::Window, TooltipColour());
+    Shape1->update();
+    SetPaletteColour(judge, QPalette::Window, TooltipColour());
+    judge->clear();
 }
 
 double TFCOMM::AdvanceRecallClock() {

@@ -85,17 +85,6 @@ void SetTextColour(QWidget* widget, const QColor& colour) {
     widget->setPalette(palette);
 }
 
-// The design's "window" colour and the tooltip yellow. They are the
-// designed colours, not the desktop theme's: the LCD's black figures, the
-// verdict colours and the limit texts were chosen against them, and a dark
-// theme would leave black on near-black.
-QColor WindowColour() {
-    return QColor(255, 255, 255);
-}
-QColor TooltipColour() {
-    return QColor(255, 255, 225);
-}
-
 // Black text on the designed background, whatever the theme.
 void SetDesignedColours(QWidget* widget, const QColor& background, QPalette::ColorRole role) {
     QPalette palette = widget->palette();

@@ -295,8 +295,12 @@ TEST_F(Families, NoChangeOfFamilyWhileALinkIsOpen) {
 TEST_F(Families, AnotherFamilyStartsTheDisplayAfresh) {
     frame("123451130");  // Tarvo AC+DC lights the plus between AC and DC
     ASSERT_TRUE(shown("LCDJa"));
+    ASSERT_EQ(find<QLabel>("judge")->text(), QStringLiteral("Pass"));
     choose("MeterMesko");
     EXPECT_FALSE(shown("LCDJa"));  // the Mesko decoder never drives it
+    // Nor does it judge: no verdict of the Tarvo meter stays on show.
+    EXPECT_TRUE(find<QLabel>("judge")->text().isEmpty());
+    EXPECT_EQ(find<QLineEdit>("T1VALUE")->text(), QStringLiteral("0"));
     EXPECT_EQ(find<QProgressBar>("PBar2")->maximum(), 40);
 }
 
