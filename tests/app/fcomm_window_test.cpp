@@ -20,9 +20,14 @@ class UserWindow : public Window {
 };
 
 TEST_F(UserWindow, PortPanelStaysWhileThePortIsOpen) {
+    test::PseudoTerminal meter;
+    ASSERT_TRUE(meter.ok());
+    const QString path = meter.slavePath();
+    w.comm2().setPortNameResolver([path](TComPortNumber) { return path; });
     release("BtCOM1");
     ASSERT_EQ(w.comm2().ComPort(), pnCOM2);
     find<QPushButton>("COMCon")->click();
+    ASSERT_TRUE(w.comm2().IsPortOpen());
     release("BtCOM2");
     EXPECT_EQ(w.comm2().ComPort(), pnCOM2);
     EXPECT_TRUE(shown("BtCOM2"));
@@ -284,7 +289,12 @@ TEST_F(Families, MeskoMeterOnTheCable) {
 TEST_F(Families, NoChangeOfFamilyWhileALinkIsOpen) {
     auto* menu = w.menuBar()->findChild<QMenu*>(QStringLiteral("Meter1"));
     ASSERT_TRUE(menu);
+    test::PseudoTerminal meter;
+    ASSERT_TRUE(meter.ok());
+    const QString path = meter.slavePath();
+    w.comm2().setPortNameResolver([path](TComPortNumber) { return path; });
     find<QPushButton>("COMCon")->click();
+    ASSERT_TRUE(w.comm2().IsPortOpen());
     EXPECT_FALSE(menu->menuAction()->isEnabled());
     EXPECT_FALSE(w.SetMeterFamily(Family::Mesko));
     EXPECT_EQ(w.meterFamily(), Family::Tarvo);
