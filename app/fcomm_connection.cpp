@@ -31,6 +31,9 @@ namespace {
 constexpr std::array<uint8_t, 10> kCableSetupReport = {0x00, 0x60, 0x09, 0x00, 0x00,
                                                        0x03, 0x00, 0x00, 0x00, 0x00};
 
+// The notices of the USB link, like every notice of the program.
+const QString kNoticeTitle = QStringLiteral("Information");
+
 const QString kCableName = QStringLiteral("USB to Serial");
 const QString kNoCableText =
     QStringLiteral("USB interface cable is not securely connected, please check and re-try.");
@@ -42,9 +45,6 @@ const QString kNoAccessText = QStringLiteral(
     "The USB interface cable was found, but this user may not read from it. Install the rule "
     "file 70-tarvometer-cable.rules into /etc/udev/rules.d (the program's package puts it in "
     "/usr/lib/udev/rules.d), then unplug the cable and plug it in again.");
-
-// The notices of the USB link, like every notice of the program.
-const QString kNoticeTitle = QStringLiteral("Information");
 
 // The newest lines of the log are kept; the oldest go.
 constexpr int kHistoryLines = 10000;
