@@ -3,6 +3,7 @@
 #   ./run.sh                 the program, with the usual serial ports
 #   ./run.sh --demo          the program with a simulated meter on COM1:
 #                            press "COM Connect" to see live readings
+#   ./run.sh --demo --family mesko   the same with a meter of that family
 #   ./run.sh --port 1=DEV    any arguments go on to the program
 set -eu
 cd "$(dirname "$0")"
@@ -12,8 +13,14 @@ cmake --build build -j2
 
 if [ "${1:-}" = "--demo" ]; then
     shift
+    family=tarvo
+    prev=""
+    for arg in "$@"; do
+        [ "$prev" = "--family" ] && family=$arg
+        prev=$arg
+    done
     dir=$(mktemp -d)
-    build/tools/metersim/metersim --family tarvo --rate 22 --pty --link "$dir/meter" >/dev/null &
+    build/tools/metersim/metersim --family "$family" --rate 22 --pty --link "$dir/meter" >/dev/null &
     sim=$!
     trap 'kill $sim 2>/dev/null; rm -rf "$dir"' EXIT INT TERM
     for _ in 1 2 3 4 5 6 7 8 9 10; do
@@ -21,7 +28,7 @@ if [ "${1:-}" = "--demo" ]; then
         sleep 0.2
     done
     echo "run.sh: a simulated meter is on COM1 ($dir/meter); press \"COM Connect\"" >&2
-    build/app/tarvometer --port "1=$dir/meter" "$@"
+    build/app/tarvometer --family "$family" --port "1=$dir/meter" "$@"
     exit $?
 fi
 exec build/app/tarvometer "$@"

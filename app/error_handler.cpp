@@ -5,6 +5,10 @@
 
 namespace dmm::app {
 
+QString BoxTitle(const QString& title) {
+    return title.isEmpty() ? QStringLiteral(" ") : title;
+}
+
 ErrorHandler::~ErrorHandler() {
     delete box_.data();
 }
@@ -26,7 +30,7 @@ void ErrorHandler::report(const QString& text) {
     }
     pending_ = 0;
     // The application title is empty, and so is the box's.
-    auto* box = new QMessageBox(QMessageBox::Critical, QString(), text, QMessageBox::Ok,
+    auto* box = new QMessageBox(QMessageBox::Critical, BoxTitle(QString()), text, QMessageBox::Ok,
                                 QApplication::activeWindow());
     box->setObjectName(QStringLiteral("ErrorBox"));
     box->setWindowModality(Qt::ApplicationModal);

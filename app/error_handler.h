@@ -12,6 +12,11 @@
 
 namespace dmm::app {
 
+// A message box's title as it is to be shown. Qt hands an empty window title
+// to the window manager as the program's name; a box meant to have no title
+// gets a single blank instead, which shows as an empty title bar.
+QString BoxTitle(const QString& title);
+
 class ErrorHandler : public QObject {
     Q_OBJECT
   public:

@@ -36,14 +36,14 @@ const QString kDataFileFilter = QStringLiteral("Excel File(*.xls);;Txt File(*.tx
 class MessageBoxDialogs : public WindowDialogs {
   public:
     bool ask(QWidget* parent, const QString& title, const QString& text) override {
-        QMessageBox box(QMessageBox::Information, title, text, QMessageBox::Yes | QMessageBox::No,
-                        parent);
+        QMessageBox box(QMessageBox::Information, BoxTitle(title), text,
+                        QMessageBox::Yes | QMessageBox::No, parent);
         return box.exec() == QMessageBox::Yes;
     }
 
     void tell(QWidget* parent, const QString& title, const QString& text, Icon icon) override {
         QMessageBox box(icon == Icon::Error ? QMessageBox::Critical : QMessageBox::Information,
-                        title, text, QMessageBox::Ok, parent);
+                        BoxTitle(title), text, QMessageBox::Ok, parent);
         box.exec();
     }
 
@@ -187,6 +187,16 @@ void TFCOMM::HTarvoRData(const uint8_t* data, int size) {
     receiver_.HTarvoRData(data, size);
 }
 
+void TFCOMM::HMeskoRData(const uint8_t* data, int size) {
+    RenderSoonOnExit render{*this};
+    receiver_.HMeskoRData(data, size);
+}
+
+void TFCOMM::HDralinRData(const uint8_t* data, int size) {
+    RenderSoonOnExit render{*this};
+    receiver_.HDralinRData(data, size);
+}
+
 void TFCOMM::LcdDisplayTarvo() {
     struct RenderOnExit {
         TFCOMM& window;
@@ -217,6 +227,7 @@ void TFCOMM::LinkButtonToggled(QPushButton* button, bool down) {
     // At most one link is chosen, and none may be: pressing one releases the other.
     if (down)
         (button == COMCon ? USBCon : COMCon)->setChecked(false);
+    LinkStateChanged();
 }
 
 bool TFCOMM::eventFilter(QObject* watched, QEvent* event) {
@@ -233,18 +244,25 @@ bool TFCOMM::FilterEvent(QObject* watched, QEvent* event) {
                 return T1HIKeyPress(key);
             if (watched == T1LO)
                 return T1LOKeyPress(key);
+            if (watched == TimeH || watched == TimeM || watched == TimeS)
+                timeKeysDown_[key->key()] = watched;
             if (watched == RecordSITime || watched == TimeH || watched == TimeM ||
                 watched == TimeS || watched == TimeInt || watched == Maxrecord) {
                 return RecordSITimeKeyPress(key);
             }
             break;
         }
-        case QEvent::KeyRelease:
+        case QEvent::KeyRelease: {
+            // Only the release of a key pressed in the same box: the Enter
+            // that closes the error box comes back as a release in the box
+            // that had the focus, and must not raise the error again.
+            auto* key = static_cast<QKeyEvent*>(event);
             if ((watched == TimeH || watched == TimeM || watched == TimeS) &&
-                !static_cast<QKeyEvent*>(event)->isAutoRepeat()) {
+                !key->isAutoRepeat() && timeKeysDown_.take(key->key()) == watched) {
                 TimeHKeyUp();
             }
             break;
+        }
         case QEvent::FocusOut: {
             // Leaving the switch for another control, not the window losing
             // its activation to a message box or another program.
@@ -269,9 +287,12 @@ bool TFCOMM::FilterEvent(QObject* watched, QEvent* event) {
                 return true;
             }
             // Each port panel selects the next port: COM 1 -> COM 2 -> ... -> COM 1.
+            // While the port is open the panel is disabled and names the port
+            // being read: a click then changes nothing.
             for (size_t i = 0; i < portPanels_.size(); ++i) {
                 if (watched == portPanels_[i]) {
-                    SelectPort(int((i + 1) % portPanels_.size()));
+                    if (portPanels_[i]->isEnabled())
+                        SelectPort(int((i + 1) % portPanels_.size()));
                     return true;
                 }
             }

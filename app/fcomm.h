@@ -11,6 +11,7 @@
 // fcomm_limits.cpp the limit boxes.
 
 #include <QElapsedTimer>
+#include <QHash>
 #include <QMainWindow>
 #include <QString>
 #include <array>
@@ -27,6 +28,7 @@
 #include "decode/decoder_host.h"
 #include "decode/frame_assembly.h"
 #include "decode/lcd_state.h"
+#include "decode/meter_family.h"
 #include "decode/meter_state.h"
 #include "record/background_load.h"
 #include "record/data_files.h"
@@ -48,6 +50,7 @@ class QLineEdit;
 class QLineSeries;
 class QListWidget;
 class QMenu;
+class QMenuBar;
 class QProgressBar;
 class QProgressDialog;
 class QPushButton;
@@ -131,6 +134,19 @@ class TFCOMM : public QMainWindow, public DecoderHost {
     // decoding failure propagates (to the general error handler when the call
     // came from an event) once the display shows what was decoded before it.
     void HTarvoRData(const uint8_t* data, int size);
+    // The same for the other two families.
+    void HMeskoRData(const uint8_t* data, int size);
+    void HDralinRData(const uint8_t* data, int size);
+
+    // The meter family decoded: its serial handler and cable handler are the
+    // ones the links deliver to, and the display starts afresh from its
+    // start-up values. Refused (false) while a link is open.
+    bool SetMeterFamily(Family family);
+    Family meterFamily() const { return family_; }
+    // Where the chosen family is remembered between runs.
+    static QString SettingsFileName();
+    // The family remembered from the last run, if any.
+    static std::optional<Family> RememberedFamily();
     // Decodes FrameText as a Tarvo frame and shows the result.
     void LcdDisplayTarvo();
     // The cable's data handlers: one input report each, on the window thread.
@@ -202,8 +218,10 @@ class TFCOMM : public QMainWindow, public DecoderHost {
     void saveasClick();
     void SpeedButton2Click();
 
-    // The printed report.
+    // The printed report. The printer button says so when the table holds
+    // nothing to print, and otherwise opens the preview (BtPrintClick).
     void BtPrintClick();
+    void PrintButtonClick();
 
     // The recall clock.
     void RecallCheckClick();
@@ -275,6 +293,13 @@ class TFCOMM : public QMainWindow, public DecoderHost {
     void CreateTimers();
     void ConnectHandlers();
 
+    // fcomm_family.cpp
+    void CreateFamilyMenu(QMenuBar* bar);
+    void CreateHelpMenu(QMenuBar* bar);
+    void MeterFamilyClick(Family family);
+    void AboutClick();
+    void LinkStateChanged();
+
     // fcomm_lcd.cpp
     void AddLcdWidget(El element, QWidget* widget, LcdLabel* label, QLabel* text);
     void RenderLcd();
@@ -290,6 +315,8 @@ class TFCOMM : public QMainWindow, public DecoderHost {
     void readingRecorded(double value);
     void ShowPendingHostState();
     void ShowPendingVerdict(Verdict verdict);
+    // The value box, the lamp and its caption as at start-up.
+    void ClearVerdict();
 
     // fcomm_recording.cpp
     void CapacityClick(size_t item);
@@ -328,6 +355,7 @@ class TFCOMM : public QMainWindow, public DecoderHost {
     bool FilterEvent(QObject* watched, QEvent* event);  // true: the event is dropped
 
     // The core.
+    Family family_ = Family::Tarvo;
     MeterState state_;
     FrameReceiver receiver_;
     ReadingTable cds1_;
@@ -449,6 +477,9 @@ class TFCOMM : public QMainWindow, public DecoderHost {
     QAction* STOP1 = nullptr;
     QCheckBox* IFDralin = nullptr;
 
+    QMenu* Meter1 = nullptr;
+    std::array<QAction*, kFamilyCount> familyActions_{};
+    QMenu* Help1 = nullptr;
     QMenu* Record1 = nullptr;
     QAction* New1 = nullptr;
     QAction* Save1 = nullptr;
@@ -468,6 +499,9 @@ class TFCOMM : public QMainWindow, public DecoderHost {
     std::array<int32_t, 4> SavedChartBounds{};
 
     bool placed_ = false;  // centred on the screen at the first show
+    // The keys pressed in the start-time boxes and not yet released, and the
+    // box that saw each press.
+    QHash<int, QObject*> timeKeysDown_;
 };
 
 }  // namespace dmm::app

@@ -68,7 +68,8 @@ void TFCOMM::BtSaveClick() {
         throw std::runtime_error("Cannot create file \"" + fileName.toStdString() + "\". " +
                                  writer.errorString().toStdString());
     }
-    dialogs_->tell(this, windowTitle(), QStringLiteral("Graphic has saved on ") + fileName,
+    dialogs_->tell(this, QStringLiteral("Information"),
+                   QStringLiteral("Graphic has saved on ") + fileName,
                    WindowDialogs::Icon::Information);
 }
 
@@ -96,11 +97,11 @@ void TFCOMM::TbFdClick() {
 }
 
 void TFCOMM::KeepChartMargins() {
-    // The chart keeps a margin of 1 % of its size at its left and bottom.
-    QMargins margins = Chtshow->chart()->margins();
-    margins.setLeft((Chtshow->width() + 50) / 100);
-    margins.setBottom((Chtshow->height() + 50) / 100);
-    Chtshow->chart()->setMargins(margins);
+    // The chart keeps a margin of 1 % of its size on every side: the plot
+    // takes what the axes' labels leave.
+    const int across = (Chtshow->width() + 50) / 100;
+    const int down = (Chtshow->height() + 50) / 100;
+    Chtshow->chart()->setMargins(QMargins(across, down, across, down));
 }
 
 }  // namespace dmm::app

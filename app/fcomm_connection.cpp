@@ -1,10 +1,11 @@
 // Connection control: the serial port and the USB interface cable, the
 // device list and its log, and the link watchdog.
 //
-// The serial link is the driver COMM2 on COM1..COM4; its chunks go to
-// HTarvoRData. The USB link is the HID device whose product string is "USB to
-// Serial": a feature report sets it to the meter's 2400 baud, and its input
-// reports go to HTarvoHidData.
+// The serial link is the driver COMM2 on COM1..COM4; its chunks go to the
+// chosen family's receive handler (HTarvoRData, HMeskoRData, HDralinRData).
+// The USB link is the HID device whose product string is "USB to Serial": a
+// feature report sets it to the meter's 2400 baud, and its input reports go to
+// the family's cable handler (HTarvoHidData, HMeskoHidData).
 
 #include <QAction>
 #include <QLabel>
@@ -29,6 +30,9 @@ namespace {
 // a fixed 3 and four zeros.
 constexpr std::array<uint8_t, 10> kCableSetupReport = {0x00, 0x60, 0x09, 0x00, 0x00,
                                                        0x03, 0x00, 0x00, 0x00, 0x00};
+
+// The notices of the USB link, like every notice of the program.
+const QString kNoticeTitle = QStringLiteral("Information");
 
 const QString kCableName = QStringLiteral("USB to Serial");
 const QString kNoCableText =
@@ -77,8 +81,11 @@ void TFCOMM::CreateLinks(std::shared_ptr<HidBackend> hid) {
     // An adapter pulled and plugged back, or a line that hung up, comes back
     // by itself while "COM Disconnect" is shown; the lamp is grey meanwhile.
     COMM2->setReopenAfterHangUp(1000);
+    // The chosen family's receive handler takes the line's bytes.
     COMM2->OnReceiveData = [this](TCommPortDriver*, const uint8_t* data, int32_t size) {
-        RunHandler([&] { HTarvoRData(data, size); });
+        static constexpr void (TFCOMM::*kHandlers[])(const uint8_t*, int) = {
+            &TFCOMM::HTarvoRData, &TFCOMM::HMeskoRData, &TFCOMM::HDralinRData};
+        RunHandler([&] { (this->*kHandlers[size_t(family_)])(data, size); });
     };
 
     if (!hid)
@@ -238,12 +245,14 @@ void TFCOMM::USBConClick() {
         return;
     if (!CurrentHidDevice->ReadWriteAccess()) {
         USBCon->setChecked(false);
-        dialogs_->tell(this, QString(), kNoAccessText, WindowDialogs::Icon::Information);
+        dialogs_->tell(this, kNoticeTitle, kNoAccessText, WindowDialogs::Icon::Information);
         return;
     }
     const bool connect = USBCon->isChecked();
-    CurrentHidDevice->SetDataHandler(connect ? TJvHidDataEvent(this, &TFCOMM::HTarvoHidData)
-                                             : TJvHidDataEvent());
+    // The chosen family's cable handler; the button is disabled for a family
+    // without a cable.
+    const auto handler = family_ == Family::Mesko ? &TFCOMM::HMeskoHidData : &TFCOMM::HTarvoHidData;
+    CurrentHidDevice->SetDataHandler(connect ? TJvHidDataEvent(this, handler) : TJvHidDataEvent());
     USBCon->setText(connect ? QStringLiteral("USB Disconnect") : QStringLiteral("USB Connection"));
     for (QLabel* panel : portPanels_)
         panel->setVisible(!connect);
@@ -257,7 +266,7 @@ void TFCOMM::USBConClick() {
 void TFCOMM::SetFeatureClick() {
     CurrentHidDevice = SelectedDevice();
     if (!CurrentHidDevice) {
-        dialogs_->tell(this, QString(), kNoCableText, WindowDialogs::Icon::Information);
+        dialogs_->tell(this, kNoticeTitle, kNoCableText, WindowDialogs::Icon::Information);
         USBCon->setChecked(false);
         return;
     }
@@ -388,7 +397,7 @@ void TFCOMM::ConTimerTimer() {
     }
     ShowLinkSilent();
     if (meterSilent)
-        dialogs_->tell(this, QString(), kMeterSilentText, WindowDialogs::Icon::Information);
+        dialogs_->tell(this, kNoticeTitle, kMeterSilentText, WindowDialogs::Icon::Information);
 }
 
 void TFCOMM::ShowLinkSilent() {

@@ -17,6 +17,7 @@
 #include <algorithm>
 
 #include "app/fcomm.h"
+#include "app/lcd_widgets.h"
 #include "decode/date_time.h"
 
 namespace dmm::app {
@@ -93,13 +94,25 @@ void TFCOMM::ShowPendingVerdict(Verdict verdict) {
     judge->adjustSize();
 }
 
+void TFCOMM::ClearVerdict() {
+    verdictShown_ = -1;
+    pendingVerdict_.reset();
+    pendingValue_.reset();
+    T1VALUE->setText(QStringLiteral("0"));
+    SetPaletteColour(T1VALUE, QPalette::Base, TooltipColour());
+    SetPaletteColour(Shape1, QPalette::Window, TooltipColour());
+    Shape1->update();
+    SetPaletteColour(judge, QPalette::Window, TooltipColour());
+    judge->clear();
+}
+
 double TFCOMM::AdvanceRecallClock() {
     return recall_.Advance(RecallCheck->isChecked(), TimeInt->text().toStdString(), NowDateTime());
 }
 
 void TFCOMM::INDataToTable(int) {
     if (log_.INDataToTable(state_.Reading, RepeatSet->isChecked(), RecallCheck->isChecked())) {
-        readingRecorded(state_.Reading.ReadingValue);
+        readingRecorded(state_.Reading.ChartValue);
         JournalRecorded();
         MarkGridDirty();
     } else if (log_.AtCapacity() && !capacityNoticeShown_) {

@@ -11,6 +11,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFrame>
+#include <QGraphicsLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -84,12 +85,15 @@ void SetTextColour(QWidget* widget, const QColor& colour) {
     widget->setPalette(palette);
 }
 
-// The design's "window" colour (white by default) and the tooltip yellow.
-QColor WindowColour() {
-    return QApplication::palette().color(QPalette::Base);
-}
-QColor TooltipColour() {
-    return QApplication::palette().color(QPalette::ToolTipBase);
+// Black text on the designed background, whatever the theme.
+void SetDesignedColours(QWidget* widget, const QColor& background, QPalette::ColorRole role) {
+    QPalette palette = widget->palette();
+    palette.setColor(role, background);
+    for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+        palette.setColor(group, QPalette::WindowText, Qt::black);
+        palette.setColor(group, QPalette::Text, Qt::black);
+    }
+    widget->setPalette(palette);
 }
 
 QFrame* Panel(QWidget* parent, const char* name, int left, int top, int width, int height,
@@ -281,6 +285,8 @@ constexpr LcdElementDesign kLcdDesign[] = {
     {El::lcdW, 296, 99, 19, 21, LcdFace::Symbol, 19, true, false},
 };
 
+constexpr int kPointTop = 117;
+
 struct PointDesign {
     El element;
     int left;
@@ -322,11 +328,9 @@ void TFCOMM::CreateTopBar(QWidget* client) {
                                    tops[i], 61, 24, QFrame::Sunken);
         port->setFont(Arial(16, true));
         SetBackground(port, kSilver);
-        // A disabled panel (while the port is open) still shows its port.
-        QPalette palette = port->palette();
-        palette.setColor(QPalette::Disabled, QPalette::WindowText,
-                         palette.color(QPalette::Active, QPalette::WindowText));
-        port->setPalette(palette);
+        // Black on silver, also while disabled (the port is open): the panel
+        // still names the port being read.
+        SetDesignedColours(port, kSilver, QPalette::Window);
         port->setVisible(i == 0);
         *ports[i] = port;
         portPanels_[size_t(i)] = port;
@@ -357,7 +361,8 @@ void TFCOMM::CreateLcdPanel(QWidget* client) {
     for (const PointDesign& d : kPointDesign) {
         auto* point = new LcdPoint(Panel1);
         point->setObjectName(NameOf(d.element));
-        point->setGeometry(d.left, 105, 7, 8);
+        // At the figures' foot, below the annunciator row.
+        point->setGeometry(d.left, kPointTop, 7, 8);
         AddLcdWidget(d.element, point, nullptr, nullptr);
     }
 
@@ -371,6 +376,7 @@ void TFCOMM::CreateLcdPanel(QWidget* client) {
 void TFCOMM::CreateLimitsPanel(QWidget* client) {
     Panel4 = Panel(client, "Panel4", 338, 29, 375, 120, QFrame::Sunken, 3);
     SetBackground(Panel4, WindowColour());
+    SetDesignedColours(Panel4, WindowColour(), QPalette::Window);
     const QFont captionFont = Arial(11, true);
     const struct {
         const char* name;
@@ -392,9 +398,11 @@ void TFCOMM::CreateLimitsPanel(QWidget* client) {
         limit->setFont(captionFont);
         limit->setToolTip(hint);
     }
+    SetDesignedColours(T1HI, WindowColour(), QPalette::Base);
+    SetDesignedColours(T1LO, WindowColour(), QPalette::Base);
     T1VALUE->setReadOnly(true);
     T1VALUE->setFont(Arial(21, true));
-    SetBase(T1VALUE, TooltipColour());
+    SetDesignedColours(T1VALUE, TooltipColour(), QPalette::Base);
     // The box and the bar change with every frame drawn; filling their own
     // backgrounds spares the panels behind them a repaint each time.
     T1VALUE->setAutoFillBackground(true);
@@ -514,6 +522,10 @@ void TFCOMM::CreateChart(QWidget* client) {
     chart->setBackgroundBrush(WindowColour());
     chart->setPlotAreaBackgroundBrush(Qt::white);
     chart->setPlotAreaBackgroundVisible(true);
+    // The chart's background reaches the view's border: no band of the
+    // view's own colour inside it, on screen or in the saved picture.
+    chart->setBackgroundRoundness(0);
+    chart->layout()->setContentsMargins(0, 0, 0, 0);
 
     Series2 = new QAreaSeries(chart);
     Series2->setObjectName(QStringLiteral("Series2"));
@@ -523,7 +535,8 @@ void TFCOMM::CreateChart(QWidget* client) {
     Series1 = new QLineSeries(chart);
     Series1->setObjectName(QStringLiteral("Series1"));
     Series1->setColor(Qt::red);
-    Series1->setPen(QPen(QColor(128, 255, 0)));
+    // The line's light green needs some width to show on white.
+    Series1->setPen(QPen(QColor(128, 255, 0), 2));
     chart->addSeries(Series2);
     chart->addSeries(Series1);
 
@@ -534,12 +547,18 @@ void TFCOMM::CreateChart(QWidget* client) {
     axisLine.setWidth(1);
     valueAxis_->setLinePen(axisLine);
     valueAxis_->setMinorTickCount(4);
+    valueAxis_->setLabelFormat(QStringLiteral("%g"));  // "2000", "1.5": no idle decimals
     valueAxis_->setRange(-41000, 41000);
     axisMin_ = -41000;
     axisMax_ = 41000;
     auto* pageAxis = new QValueAxis(chart);
     pageAxis->setObjectName(QStringLiteral("BottomAxis"));
     pageAxis->setRange(1, 100);
+    // Reading positions are whole numbers: ticks at round positions.
+    pageAxis->setLabelFormat(QStringLiteral("%d"));
+    pageAxis->setTickType(QValueAxis::TicksDynamic);
+    pageAxis->setTickAnchor(0);
+    pageAxis->setTickInterval(25);
     chart->addAxis(valueAxis_, Qt::AlignLeft);
     chart->addAxis(pageAxis, Qt::AlignBottom);
     for (QAbstractSeries* series : chart->series()) {
@@ -550,6 +569,7 @@ void TFCOMM::CreateChart(QWidget* client) {
     Chtshow = Place(new QChartView(chart, client), "Chtshow", 336, 187, 377, 286);
     Chtshow->setFocusPolicy(Qt::NoFocus);
     Chtshow->setFrameStyle(QFrame::Box | QFrame::Plain);
+    Chtshow->setBackgroundBrush(WindowColour());
     KeepChartMargins();
 
     ComboBox1 = Place(new QComboBox(Chtshow), "ComboBox1", 176, 59, 65, 21);
@@ -730,6 +750,9 @@ void TFCOMM::CreateMenu() {
         capacities->addAction(a);
         capacityActions_[i] = a;
     }
+    // Two menus of our own after the design's: the meter family and help.
+    CreateFamilyMenu(bar);
+    CreateHelpMenu(bar);
 }
 
 void TFCOMM::CreateTimers() {
@@ -784,7 +807,7 @@ void TFCOMM::ConnectHandlers() {
     connect(saveas, &QToolButton::clicked, this, handler(&TFCOMM::saveasClick));
     connect(Save1, &QAction::triggered, this, handler(&TFCOMM::saveasClick));
     connect(OpenDataFiles, &QToolButton::clicked, this, handler(&TFCOMM::SpeedButton2Click));
-    connect(BtPrint, &QToolButton::clicked, this, handler(&TFCOMM::BtPrintClick));
+    connect(BtPrint, &QToolButton::clicked, this, handler(&TFCOMM::PrintButtonClick));
 
     // The chart's pages: the toolbar and the hidden "Graphic" menu.
     const std::pair<QToolButton*, void (TFCOMM::*)()> pages[] = {

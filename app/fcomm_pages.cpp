@@ -40,11 +40,13 @@ void TFCOMM::MaxrecordChange() {
 void TFCOMM::Timer2Timer() {
     Timer2->stop();
     auto size = TryStrToInt(Maxrecord->text().toStdString());
-    if (!size || *size == 0) {
+    // Typed keys give digits only; a pasted minus sign gives a size the
+    // chart cannot show, which is put back like an empty box.
+    if (!size || *size <= 0) {
         Maxrecord->setText(QStringLiteral("100"));  // runs the delay once more, harmlessly
         size = 100;
     }
-    ChartPager->SetPageSize(*size);  // a size below 1 (pasted) changes nothing
+    ChartPager->SetPageSize(*size);
     ShowPage(ChartPager->CurrentPage);
 }
 

@@ -38,9 +38,11 @@ enum Segment : uint8_t {
 
 // Proportions of a figure, as fractions of the face's pixel height. The figure
 // stands from kFigureTop to kFigureTop + kFigureHeight so that its foot lines
-// up with the decimal points placed beside the digits.
+// up with the decimal points placed beside the digits. The top fifth of the
+// digit's place is left to the annunciator row above the figures (AUTO, AC,
+// DC, RS 232C), which sits in the same band of the panel.
 constexpr qreal kCellAdvance = 0.38;
-constexpr qreal kFigureTop = 0.08;
+constexpr qreal kFigureTop = 0.20;
 constexpr qreal kFigureHeight = 0.85;
 constexpr qreal kSideMargin = 0.015;
 constexpr qreal kThickness = 0.09;

@@ -19,6 +19,17 @@ namespace dmm::app {
 
 enum class LcdFace { Digit, Symbol, Arial };
 
+// The design's "window" colour and the tooltip yellow. They are the designed
+// colours, not the desktop theme's: the LCD's black figures, the verdict
+// colours and the limit texts were chosen against them, and a dark theme
+// would leave black on near-black.
+inline QColor WindowColour() {
+    return QColor(255, 255, 255);
+}
+inline QColor TooltipColour() {
+    return QColor(255, 255, 225);
+}
+
 // What the symbol face shows for a text of symbol letters ("k*" gives "kΩ",
 // "#" gives "°C"); used by the LCD labels and by the grid's unit column.
 QString SymbolText(const QString& letters);

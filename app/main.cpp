@@ -1,11 +1,14 @@
 // Program entry: the application with its general error handler, the main
 // window, and the empty second window that is never shown.
 //
-// usage: tarvometer [--port N=DEVICE]...
-//   --port 1=/dev/pts/5   COM1 opens that device instead of the first of
-//                         /dev/ttyUSB0, /dev/ttyACM0, /dev/ttyS0 (for a meter
-//                         on an unusual adapter, or metersim's terminal)
+// usage: tarvometer [--family tarvo|mesko|dralin] [--port N=DEVICE]...
+//   --family mesko       decode that meter family (else the one chosen last
+//                        time in the "Meter" menu, else Tarvo)
+//   --port 1=/dev/pts/5  COM1 opens that device instead of the first of
+//                        /dev/ttyUSB0, /dev/ttyACM0, /dev/ttyS0 (for a meter
+//                        on an unusual adapter, or metersim's terminal)
 
+#include <QCommandLineParser>
 #include <QStringList>
 #include <QWidget>
 #include <array>
@@ -13,6 +16,7 @@
 
 #include "app/error_handler.h"
 #include "app/fcomm.h"
+#include "decode/meter_family.h"
 #include "link/serial_port_driver.h"
 
 namespace {
@@ -29,12 +33,8 @@ class TForm1 : public QWidget {
 // The devices given for COM1..COM4 on the command line; empty: the usual ones.
 using PortMap = std::array<QString, 4>;
 
-bool ParsePorts(const QStringList& args, PortMap& ports) {
-    for (qsizetype i = 1; i < args.size(); ++i) {
-        const QString& arg = args[i];
-        if (arg != QStringLiteral("--port") || i + 1 >= args.size())
-            return false;
-        const QString& mapping = args[++i];
+bool ParsePorts(const QStringList& mappings, PortMap& ports) {
+    for (const QString& mapping : mappings) {
         const qsizetype eq = mapping.indexOf(u'=');
         bool ok = false;
         const int n = mapping.left(eq).toInt(&ok);
@@ -49,21 +49,52 @@ bool ParsePorts(const QStringList& args, PortMap& ports) {
 
 int main(int argc, char** argv) {
     dmm::app::Application app(argc, argv);
-    // No title of our own: window captions show nothing after theirs.
-    QApplication::setApplicationName(QString());
-    QApplication::setApplicationDisplayName(QString());
+    QApplication::setApplicationVersion(QStringLiteral(DMM_VERSION));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Interface program for digital multimeters"));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption family(
+        QStringLiteral("family"),
+        QStringLiteral("The meter family to decode: tarvo, mesko or dralin (default: the one "
+                       "chosen last time, else tarvo)."),
+        QStringLiteral("family"));
+    const QCommandLineOption port(
+        QStringLiteral("port"),
+        QStringLiteral("COM N (1 to 4) opens DEVICE instead of /dev/ttyUSB, /dev/ttyACM or "
+                       "/dev/ttyS N-1."),
+        QStringLiteral("N=DEVICE"));
+    parser.addOption(family);
+    parser.addOption(port);
+    parser.process(app);
 
     PortMap ports;
-    if (!ParsePorts(QCoreApplication::arguments(), ports)) {
-        std::fputs("usage: tarvometer [--port N=DEVICE]...  (N is 1 to 4: COM1 to COM4)\n", stderr);
+    if (!ParsePorts(parser.values(port), ports)) {
+        std::fputs("tarvometer: --port takes N=DEVICE with N from 1 to 4\n", stderr);
         return 2;
     }
+    std::optional<dmm::Family> chosen = dmm::app::TFCOMM::RememberedFamily();
+    if (parser.isSet(family)) {
+        chosen = dmm::FamilyByName(parser.value(family).toStdString());
+        if (!chosen) {
+            std::fputs("tarvometer: --family takes tarvo, mesko or dralin\n", stderr);
+            return 2;
+        }
+    }
+
+    // No title of our own: window captions show nothing after theirs. (This
+    // comes after the options, which name the program in --help.)
+    QApplication::setApplicationName(QString());
+    QApplication::setApplicationDisplayName(QString());
 
     dmm::app::TFCOMM FCOMM;
     FCOMM.comm2().setPortNameResolver([ports](dmm::TComPortNumber port) {
         const QString& given = ports[size_t(port)];
         return given.isEmpty() ? dmm::DefaultPortName(port) : given;
     });
+    if (chosen)
+        FCOMM.SetMeterFamily(*chosen);
     TForm1 Form1;
     FCOMM.show();
     // Over the shown window: readings a crash left unsaved are offered back.

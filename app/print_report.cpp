@@ -1,15 +1,27 @@
 #include "app/print_report.h"
 
+#include <QAction>
 #include <QFont>
 #include <QFontMetricsF>
 #include <QGlyphRun>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLabel>
 #include <QList>
 #include <QObject>
 #include <QPaintEngine>
 #include <QPainter>
-#include <QPrintPreviewDialog>
+#include <QPrintDialog>
 #include <QPrinter>
+#include <QProgressDialog>
 #include <QRawFont>
+#include <QScreen>
+#include <QScrollArea>
+#include <QSignalBlocker>
+#include <QSpinBox>
+#include <QStyle>
+#include <QToolBar>
+#include <QVBoxLayout>
 
 #if defined(__GLIBC__)
 #include <malloc.h>
@@ -284,8 +296,12 @@ void ReportLayout::paintPage(QPainter& painter, int page, double dotsPerMm) cons
 }
 
 void ReportLayout::print(QPrinter* printer) const {
+    print(printer, {});
+}
+
+bool ReportLayout::print(QPrinter* printer, const std::function<bool(int, int)>& progress) const {
     if (printer == nullptr || pageCount() == 0)
-        return;
+        return true;
     int first = 0;
     int last = pageCount() - 1;
     if (printer->printRange() == QPrinter::PageRange) {
@@ -295,22 +311,28 @@ void ReportLayout::print(QPrinter* printer) const {
             last = std::min(last, printer->toPage() - 1);
     }
     if (first > last)
-        return;
+        return true;
 
     const HeapKeptWhilePrinting heap;
     QPainter painter;
     if (!painter.begin(printer))
-        return;
+        return true;
     // Our own margins place every band, so work from the paper's corner
     // whatever margins the printer dialog left on the printer.
     if (!printer->fullPage())
         painter.translate(-printer->pageRect(QPrinter::DevicePixel).topLeft());
     const double dotsPerMm = printer->resolution() / 25.4;
+    const int total = last - first + 1;
     for (int page = first; page <= last; ++page) {
         if (page > first)
             printer->newPage();
         paintPage(painter, page, dotsPerMm);
+        if (progress && !progress(page - first + 1, total)) {
+            printer->abort();
+            return false;
+        }
     }
+    return true;
 }
 
 void SetUpReportPrinter(QPrinter& printer) {
@@ -326,13 +348,166 @@ void SetUpReportPrinter(QPrinter& printer) {
     printer.setPaperSource(QPrinter::Upper);
 }
 
-void ShowReportPreview(QWidget* parent, const ReadingTable& table) {
-    const ReportLayout report(table);
+// The page on screen: white paper at the preview's zoom, painted from the
+// layout when it is drawn.
+class ReportPreview::PageView : public QWidget {
+  public:
+    explicit PageView(ReportPreview& preview) : QWidget(nullptr), preview_(preview) {
+        setObjectName(QStringLiteral("PreviewPage"));
+        setAttribute(Qt::WA_OpaquePaintEvent);
+    }
+    void fitZoom() {
+        resize(int(std::lround(ReportLayout::kPaperWidth * preview_.zoom())),
+               int(std::lround(ReportLayout::kPaperHeight * preview_.zoom())));
+        update();
+    }
+
+  protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setRenderHint(QPainter::TextAntialiasing);
+        painter.fillRect(rect(), Qt::white);
+        preview_.report_.paintPage(painter, preview_.currentPage(), preview_.zoom());
+        emit preview_.pagePainted(preview_.currentPage());
+    }
+
+  private:
+    ReportPreview& preview_;
+};
+
+ReportPreview::ReportPreview(const ReportLayout& report, QWidget* parent)
+    : QDialog(parent), report_(report) {
+    setObjectName(QStringLiteral("ReportPreview"));
+    setWindowTitle(QStringLiteral("Print Preview"));
+    auto* bar = new QToolBar(this);
+    bar->setObjectName(QStringLiteral("PreviewBar"));
+    // Page turning with the usual pictures; zoom and print in words.
+    auto action = [this, bar](const char* name, const QString& text, int icon, auto handler) {
+        QAction* a =
+            icon < 0 ? bar->addAction(text)
+                     : bar->addAction(style()->standardIcon(QStyle::StandardPixmap(icon)), text);
+        a->setObjectName(QString::fromLatin1(name));
+        connect(a, &QAction::triggered, this, handler);
+        return a;
+    };
+    action("FirstPage", QStringLiteral("First page"), QStyle::SP_MediaSkipBackward,
+           [this] { setCurrentPage(0); });
+    action("PreviousPage", QStringLiteral("Previous page"), QStyle::SP_MediaSeekBackward,
+           [this] { setCurrentPage(page_ - 1); });
+    pageBox_ = new QSpinBox(bar);
+    pageBox_->setObjectName(QStringLiteral("PageNumber"));
+    pageBox_->setRange(pageCount() > 0 ? 1 : 0, std::max(1, pageCount()));
+    pageBox_->setKeyboardTracking(false);
+    bar->addWidget(pageBox_);
+    pageTotal_ = new QLabel(QStringLiteral(" / %1 ").arg(pageCount()), bar);
+    bar->addWidget(pageTotal_);
+    connect(pageBox_, &QSpinBox::valueChanged, this, [this](int n) { setCurrentPage(n - 1); });
+    action("NextPage", QStringLiteral("Next page"), QStyle::SP_MediaSeekForward,
+           [this] { setCurrentPage(page_ + 1); });
+    action("LastPage", QStringLiteral("Last page"), QStyle::SP_MediaSkipForward,
+           [this] { setCurrentPage(pageCount() - 1); });
+    bar->addSeparator();
+    action("ZoomOut", QStringLiteral("Zoom out"), -1, [this] { setZoom(zoom_ / 1.25); });
+    action("ZoomIn", QStringLiteral("Zoom in"), -1, [this] { setZoom(zoom_ * 1.25); });
+    action("FitWidth", QStringLiteral("Fit width"), -1,
+           [this] { setZoom((scroll_->viewport()->width() - 8) / ReportLayout::kPaperWidth); });
+    bar->addSeparator();
+    QAction* print =
+        action("PrintReport", QStringLiteral("Print..."), -1, [this] { printReport(); });
+    print->setEnabled(pageCount() > 0);
+
+    view_ = new PageView(*this);
+    scroll_ = new QScrollArea(this);
+    scroll_->setObjectName(QStringLiteral("PreviewArea"));
+    scroll_->setAlignment(Qt::AlignCenter);
+    scroll_->setBackgroundRole(QPalette::Dark);
+    scroll_->setWidget(view_);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(bar);
+    layout->addWidget(scroll_);
+
+    // Most of the screen's height, the page fitted to it.
+    const QScreen* shown = parent ? parent->screen() : QGuiApplication::primaryScreen();
+    const int height = shown ? shown->availableGeometry().height() * 9 / 10 : 900;
+    zoom_ = std::max(1.0, (height - 60) / ReportLayout::kPaperHeight);
+    resize(int(ReportLayout::kPaperWidth * zoom_) + 40, height);
+    view_->fitZoom();
+    showPage();
+}
+
+void ReportPreview::setCurrentPage(int page) {
+    page = std::clamp(page, 0, std::max(0, pageCount() - 1));
+    if (page == page_)
+        return;
+    page_ = page;
+    showPage();
+}
+
+void ReportPreview::setZoom(double pixelsPerMm) {
+    zoom_ = std::clamp(pixelsPerMm, 0.5, 20.0);
+    view_->fitZoom();
+}
+
+void ReportPreview::showPage() {
+    if (pageBox_->value() != page_ + 1 && pageCount() > 0) {
+        const QSignalBlocker quiet(pageBox_);
+        pageBox_->setValue(page_ + 1);
+    }
+    view_->update();
+}
+
+void ReportPreview::keyPressEvent(QKeyEvent* event) {
+    switch (event->key()) {
+        case Qt::Key_PageDown:
+            setCurrentPage(page_ + 1);
+            return;
+        case Qt::Key_PageUp:
+            setCurrentPage(page_ - 1);
+            return;
+        case Qt::Key_Home:
+            setCurrentPage(0);
+            return;
+        case Qt::Key_End:
+            setCurrentPage(pageCount() - 1);
+            return;
+        default:
+            QDialog::keyPressEvent(event);
+    }
+}
+
+void ReportPreview::printReport() {
     QPrinter printer(QPrinter::HighResolution);
     SetUpReportPrinter(printer);
-    QPrintPreviewDialog preview(&printer, parent);
-    QObject::connect(&preview, &QPrintPreviewDialog::paintRequested, &preview,
-                     [&report](QPrinter* target) { report.print(target); });
+    QPrintDialog dialog(&printer, this);
+    dialog.setMinMax(1, std::max(1, pageCount()));
+    dialog.setOption(QAbstractPrintDialog::PrintPageRange, true);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    PrintWithProgress(report_, printer, this);
+}
+
+bool PrintWithProgress(const ReportLayout& report, QPrinter& printer, QWidget* parent) {
+    QProgressDialog progress(QStringLiteral("Printing..."), QStringLiteral("Cancel"), 0,
+                             std::max(1, report.pageCount()), parent);
+    progress.setObjectName(QStringLiteral("PrintProgress"));
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(500);
+    const bool done = report.print(&printer, [&progress](int printed, int total) {
+        progress.setMaximum(total);
+        progress.setValue(printed);  // a window-modal dialog lets events through here
+        return !progress.wasCanceled();
+    });
+    progress.reset();
+    return done;
+}
+
+void ShowReportPreview(QWidget* parent, const ReadingTable& table) {
+    const ReportLayout report(table);
+    ReportPreview preview(report, parent);
     preview.exec();
 }
 

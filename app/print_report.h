@@ -11,15 +11,21 @@
 // text once, in a pool of its own like the table's, and a row as a number and
 // five text ids (28 bytes).
 
+#include <QDialog>
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "record/reading_table.h"
 
+class QKeyEvent;
+class QLabel;
 class QPainter;
 class QPrinter;
+class QScrollArea;
+class QSpinBox;
 class QWidget;
 
 namespace dmm::app {
@@ -55,9 +61,13 @@ class ReportLayout {
     void paintPage(QPainter& painter, int page, double dotsPerMm) const;
 
     // Prints every page (or the range chosen in the printer dialog) on the
-    // printer; the slot for the preview's paint requests. With no pages the
-    // printer is never started, so a PDF printer writes no file.
+    // printer. With no pages the printer is never started, so a PDF printer
+    // writes no file.
     void print(QPrinter* printer) const;
+    // The same, telling progress after each page (pages printed, pages to
+    // print); progress returning false cancels the print job. False when it
+    // was cancelled.
+    bool print(QPrinter* printer, const std::function<bool(int, int)>& progress) const;
 
   private:
     struct Row {
@@ -76,10 +86,53 @@ class ReportLayout {
 // side, all pages, first paper tray.
 void SetUpReportPrinter(QPrinter& printer);
 
+// The print preview: one page of the report at a time, painted when it is
+// shown, so a report of thousands of pages opens as fast as one of a single
+// page and holds no page it does not show. Page turning (buttons, the page
+// box, Page Up and Page Down), zoom, and a print command that prints with
+// progress and can be cancelled.
+class ReportPreview : public QDialog {
+    Q_OBJECT
+  public:
+    ReportPreview(const ReportLayout& report, QWidget* parent = nullptr);
+
+    int pageCount() const { return report_.pageCount(); }
+    int currentPage() const { return page_; }  // 0-based
+    void setCurrentPage(int page);
+    double zoom() const { return zoom_; }  // screen pixels per millimetre
+    void setZoom(double pixelsPerMm);
+
+    // The print command: the printer dialog, then every chosen page with a
+    // progress dialog whose Cancel ends the job.
+    void printReport();
+
+  signals:
+    // A page has been painted on screen.
+    void pagePainted(int page);
+
+  protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
+  private:
+    class PageView;
+    void showPage();
+
+    const ReportLayout& report_;
+    PageView* view_ = nullptr;
+    QScrollArea* scroll_ = nullptr;
+    QSpinBox* pageBox_ = nullptr;
+    QLabel* pageTotal_ = nullptr;
+    int page_ = 0;
+    double zoom_ = 3.0;
+};
+
+// Prints the report on the printer with a progress dialog over parent; its
+// Cancel aborts the job. False when cancelled.
+bool PrintWithProgress(const ReportLayout& report, QPrinter& printer, QWidget* parent);
+
 // BtPrint's preview: lays the report out from the table and shows it in a
-// modal print preview with page turning, zoom and a print command. Returns
-// when the user closes the preview; the application's other events go on
-// being handled meanwhile.
+// modal ReportPreview. Returns when the user closes the preview; the
+// application's other events go on being handled meanwhile.
 void ShowReportPreview(QWidget* parent, const ReadingTable& table);
 
 }  // namespace dmm::app

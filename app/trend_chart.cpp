@@ -3,9 +3,26 @@
 #include <QAreaSeries>
 #include <QLineSeries>
 #include <QValueAxis>
+#include <algorithm>
 #include <cmath>
 
 namespace dmm::app {
+namespace {
+
+// About four intervals across the page, each a round whole number of
+// readings (1, 2, 5, 10, 20, 25, 50, 100, ...).
+double TickInterval(double width) {
+    const double wanted = std::max(1.0, width / 4);
+    for (double decade = 1;; decade *= 10) {
+        for (double step : {1.0, 2.0, 2.5, 5.0}) {
+            const double interval = step * decade;
+            if (interval >= wanted && (step != 2.5 || decade >= 10))
+                return interval;
+        }
+    }
+}
+
+}  // namespace
 
 TrendChart::TrendChart(QAreaSeries* area, QLineSeries* line, QValueAxis* bottom)
     : area_(area), upper_(area->upperSeries()), line_(line), bottom_(bottom) {
@@ -42,6 +59,9 @@ void TrendChart::SetBottomRange(double minimum, double maximum) {
 void TrendChart::MoveBottomAxis() {
     if (bottom_->min() == minimum_ && bottom_->max() == maximum_)
         return;
+    const double interval = TickInterval(maximum_ - minimum_);
+    if (bottom_->tickInterval() != interval)
+        bottom_->setTickInterval(interval);
     // Widen before narrowing, so the axis never sees its minimum above its
     // maximum on the way.
     if (minimum_ > bottom_->max()) {

@@ -239,6 +239,7 @@ void LcdDisplayDralin(MeterState& state, DecoderHost& host) {
     } else {
         reading.ReadingValue = DisplayCount(sign, d);
     }
+    reading.ChartValue = reading.ReadingValue;
 
     // 12. Leading-zero blanking.
     const std::array<bool, 4> shown = VisibleDigits(d, flags.point, overload);

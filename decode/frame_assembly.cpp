@@ -2,18 +2,10 @@
 
 #include <cstring>
 
-#include "decode/decoders.h"
+#include "decode/meter_family.h"
 #include "decode/text_rules.h"
 
 namespace dmm {
-namespace {
-constexpr std::string_view kMeskoHighDigits = "123456789ABCDE";
-// 0x0A, nine data bytes, 0x0D. Only a run of exactly this length is a frame:
-// a longer one (line noise, or the piece of a frame that was on the line when
-// it closed, followed by the next line's bytes) may still show "A" and "D" at
-// its first and eleventh digits.
-constexpr size_t kLineFrameBytes = 11;
-}  // namespace
 
 bool SerialCollector::push(Family family, uint8_t byte, std::string& frameText, bool& accepted) {
     if (count_ < kKept) {
@@ -21,26 +13,14 @@ bool SerialCollector::push(Family family, uint8_t byte, std::string& frameText, 
         high_[count_] = HexDigit(byte >> 4);
     }
     ++count_;
-    const bool ends = family == Family::Mesko ? (byte >> 4) == 0xE : byte == 0x0D;
+    const FamilyFacts& facts = FactsOf(family);
+    const bool ends = facts.end == FrameEnd::HighDigitE ? (byte >> 4) == 0xE : byte == 0x0D;
     if (!ends)
         return false;
 
-    const std::string_view low = lowNibbles();
-    switch (family) {
-        case Family::Tarvo:
-            frameText.assign(Mid(low, 2, 9));
-            frameText += "DA";
-            accepted = count_ == kLineFrameBytes && CharAt(low, 1) == "A" && CharAt(low, 11) == "D";
-            break;
-        case Family::Dralin:
-            frameText.assign(low);
-            accepted = count_ == kLineFrameBytes && CharAt(low, 1) == "A" && CharAt(low, 11) == "D";
-            break;
-        case Family::Mesko:
-            frameText.assign(low);
-            accepted = count_ == kMeskoHighDigits.size() && highNibbles() == kMeskoHighDigits;
-            break;
-    }
+    facts.serialText(lowNibbles(), frameText);
+    accepted =
+        count_ == facts.serialFrameBytes && facts.serialAccepted(lowNibbles(), highNibbles());
     count_ = 0;
     return true;
 }
@@ -79,20 +59,18 @@ ReportCollector::Result ReportCollector::push(Family family, uint8_t reportId, c
         return result;
     }
 
-    // An idle report (or an empty one) ends the frame in progress.
+    // An idle report (or an empty one) ends the frame in progress. The frame
+    // is the start of the run: bytes beyond the family's frame are ignored.
     if (InReportFrame) {
-        const size_t frameBytes = family == Family::Mesko ? 14 : 11;
-        const size_t n = std::min(frameBytes, hex_.size() / 2);
+        const FamilyFacts& facts = FactsOf(family);
+        const size_t n = std::min(facts.reportFrameBytes, hex_.size() / 2);
         frameText.clear();
         for (size_t i = 0; i < n; ++i) {
             result.highDigits += hex_[2 * i];
             frameText += hex_[2 * i + 1];
         }
-        if (family == Family::Mesko) {
-            result.accepted = result.highDigits == kMeskoHighDigits;
-        } else if (family == Family::Tarvo) {
-            result.accepted = Mid(frameText, 10, 2) == "DA";
-        }
+        result.accepted =
+            facts.reportAccepted && facts.reportAccepted(frameText, result.highDigits);
         hex_.clear();
         bytes_ = 0;
         result.kind = Kind::FrameEnd;
@@ -110,7 +88,7 @@ void FrameReceiver::feed(Family family, const uint8_t* data, int32_t size) {
         if (!serial_.push(family, data[i], state_.FrameText, accepted))
             continue;
         consumed_ = size_t(i) + 1;
-        if (family == Family::Tarvo)
+        if (FactsOf(family).serialCaption)
             state_.Lcd.setCaption(El::USBtxt, state_.FrameText);
         if (accepted)
             decode(family);
@@ -131,28 +109,18 @@ void FrameReceiver::feedReport(Family family, uint8_t reportId, const uint8_t* d
     }
     if (result.kind != ReportCollector::Kind::FrameEnd)
         return;
-    if (family == Family::Tarvo) {
+    if (FactsOf(family).reportCheckCaptions) {
         state_.Lcd.setCaption(El::USBtxt, result.highDigits);
         state_.Lcd.setCaption(El::USBtxt1, Mid(state_.FrameText, 10, 2));
     } else {
         state_.Lcd.setCaption(El::USBtxt, state_.FrameText);
     }
-    if (result.accepted && family != Family::Dralin)
+    if (result.accepted)
         decode(family);
 }
 
 void FrameReceiver::decode(Family family) {
-    switch (family) {
-        case Family::Tarvo:
-            LcdDisplayTarvo(state_, host_);
-            break;
-        case Family::Mesko:
-            LcdDisplayMesko(state_, host_);
-            break;
-        case Family::Dralin:
-            LcdDisplayDralin(state_, host_);
-            break;
-    }
+    FactsOf(family).decoder(state_, host_);
 }
 
 }  // namespace dmm

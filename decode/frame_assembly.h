@@ -69,6 +69,13 @@ class ReportCollector {
     int32_t IdleReportCount = 0;
     bool InReportFrame = false;
     std::string_view reportHexText() const { return hex_; }
+    // Forgets the run in progress (another family's bytes, say).
+    void clear() {
+        hex_.clear();
+        bytes_ = 0;
+        InReportFrame = false;
+        IdleReportCount = 0;
+    }
 
   private:
     std::string hex_;   // ReportHexText, up to kKeptBytes bytes

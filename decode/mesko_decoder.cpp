@@ -129,6 +129,7 @@ void LcdDisplayMesko(MeterState& state, DecoderHost& host) {
     } else {
         reading.ReadingValue = DisplayCount(sign, d);
     }
+    reading.ChartValue = reading.ReadingValue;
 
     // 11. Alarm beep.
     BeepBeyondCount(state, host);

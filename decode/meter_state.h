@@ -14,8 +14,12 @@ enum class Family { Tarvo, Mesko, Dralin };
 
 // The reading of the last decoded frame.
 struct CurrentReading {
-    std::string ValueText;     // as displayed, with DecimalSep and "L" for overload
-    double ReadingValue = 0;   // the signed display count
+    std::string ValueText;    // as displayed, with DecimalSep and "L" for overload
+    double ReadingValue = 0;  // the signed display count
+    // What the trend chart plots, in the units its value axis counts: for
+    // Tarvo the reading as displayed (1.2345, the axis spanning the range's
+    // full scale), for Mesko and Dralin the display count itself.
+    double ChartValue = 0;
     std::string FunctionText;  // "DC", "AC", "OHM", ...
     std::string UnitText;      // prefix and unit in symbol letters ("k*", "mV", "#")
     std::string AutoText;      // "AUTO", "MANU" or empty

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include <QString>
+
 #include "decode/meter_state.h"
 
 namespace dmm {
@@ -29,6 +31,7 @@ void ApplyModelRow(MeterState& state, const ModelRow& row);
 
 inline constexpr int kPBar2DesignMaximum = 40;
 inline constexpr std::string_view kDesignCaption = "TARVOMETR";
+inline constexpr std::string_view kProgramCaption = "TarvoMeter Interface Program Ver: 3.00";
 
 struct StartupResult {
     Family family = Family::Tarvo;
@@ -44,9 +47,18 @@ struct StartupResult {
 StartupResult ApplyStartup(MeterState& state, bool ifDralin, std::string_view decimalSep,
                            double now);
 
+// Start-up on a fresh state for a chosen meter family: its serial handler is
+// wired, the caption is the program's, and the family's row of the model
+// table and first digit apply.
+StartupResult ApplyFamilyStartup(MeterState& state, Family family, std::string_view decimalSep,
+                                 double now);
+
 // The decimal separator of the system's default locale as text.
 std::string SystemDecimalSep();
-// The system's time separator (":" when the locale gives none).
+// The system's time separator: ':' or '.', whichever the locale writes
+// between hours and minutes, else ':'.
 char SystemTimeSep();
+// The same from a time format such as "HH:mm:ss".
+char TimeSepFromFormat(const QString& format);
 
 }  // namespace dmm

@@ -132,6 +132,20 @@ constexpr std::string_view kFunctionNames[16] = {
     "DC",  "DC",    "",          "DC",          "OHM", "CAP", "Temperature", "DC", "DC", "DC",
     "OHM", "Diode", "Frequency", "Temperature", "",    ""};
 
+// The reading as displayed: the count divided by ten for every digit shown
+// after the lit point. An overload already reads the range's full scale.
+double ChartValueOf(double count, const std::string_view (&d)[5], int pointIndex,
+                    std::string_view overloadKey) {
+    if (overloadKey.find('@') != std::string_view::npos || pointIndex < 0)
+        return count;
+    double scaled = count;
+    for (size_t i = size_t(pointIndex) + 1; i < 5; ++i) {
+        if (!d[i].empty())
+            scaled /= 10;
+    }
+    return scaled;
+}
+
 }  // namespace
 
 void LcdDisplayTarvo(MeterState& state, DecoderHost& host) {
@@ -299,6 +313,7 @@ void LcdDisplayTarvo(MeterState& state, DecoderHost& host) {
             digits += digit;
         reading.ReadingValue = StrToInt(digits);
     }
+    reading.ChartValue = ChartValueOf(reading.ReadingValue, d, pointIndex, t);
 
     // 11. Scale tracking.
     if (reading.UnitText != scale.LastUnitText || pointIndex != scale.LastPointIndex) {

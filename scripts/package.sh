@@ -10,7 +10,9 @@ cd "$(dirname "$0")/.."
 dir=build-package
 # -O2 as Debian builds its own packages; GCC 12 at -O3 raises a false
 # -Wrestrict inside std::string's assign (GCC bug 105651), fatal under -Werror.
-cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+# The prefix is the package's, so that the About box names the README where
+# the package puts it.
+cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
     -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" \
     -DDMM_TESTS=OFF -DDMM_BENCH=OFF >/dev/null
 cmake --build "$dir" -j2

@@ -43,7 +43,7 @@ TEST_F(Window, ControlsSitAtTheirDesignPlaces) {
         {"LcdD0", {40, 20, 38, 112}},
         {"LcdDd", {232, 20, 38, 112}},
         {"LcdFH", {5, 20, 26, 112}},
-        {"LcdP2", {175, 105, 7, 8}},
+        {"LcdP2", {175, 117, 7, 8}},  // at the figures' foot, below the annunciators
         {"LCDTRMS", {264, 19, 30, 14}},
         {"lcdW", {296, 99, 19, 21}},
         {"Panel4", {338, 29, 375, 120}},
@@ -588,7 +588,7 @@ TEST_F(Window, LeavingTheSwitchLoadsTheTypedStartTime) {
 TEST_F(Window, AnEmptiedStartBoxIsReportedByTheErrorHandler) {
     auto* hours = find<QLineEdit>("TimeH");
     hours->clear();
-    QTest::keyRelease(hours, Qt::Key_Backspace);
+    QTest::keyClick(hours, Qt::Key_Backspace);
     ASSERT_TRUE(Errors().box());
     EXPECT_EQ(Errors().box()->text(), QStringLiteral("'' is not a valid integer value"));
 }

@@ -96,8 +96,8 @@ bool PatchDark(const QImage& image, QPoint centre) {
 // c (lower right), d (bottom), e (lower left), f (upper left), g (middle).
 const QSize kDigitPlace(38, 112);
 const std::array<QPoint, 7> kSegmentMiddles = {
-    QPoint(21, 13), QPoint(31, 31), QPoint(29, 70), QPoint(17, 88),
-    QPoint(7, 70),  QPoint(9, 31),  QPoint(19, 50),
+    QPoint(21, 25), QPoint(31, 43), QPoint(29, 82), QPoint(17, 100),
+    QPoint(7, 82),  QPoint(9, 43),  QPoint(19, 62),
 };
 const char kSegmentNames[] = "abcdefg";
 
@@ -132,11 +132,12 @@ TEST_F(LcdWidgets, DigitFaceLightsTheSegmentsOfEachFigure) {
 TEST_F(LcdWidgets, DigitFaceFigureStaysInsideItsPlace) {
     const QImage eight = RenderLabel(LcdFace::Digit, 100, false, kDigitPlace, "8");
     // The foot of the figure lines up with the decimal point beside it (rows
-    // 85 to 92 of the place); nothing is drawn in the margins above and below.
+    // 97 to 104 of the place); nothing is drawn in the margins above, which
+    // the annunciator row uses, and below.
     bool footAtPoint = false;
     for (int x = 0; x < eight.width(); ++x) {
-        footAtPoint = footAtPoint || IsInk(eight.pixel(x, 90));
-        for (const int y : {0, 1, 2, 3, 4, 5, 96, 100, 111})
+        footAtPoint = footAtPoint || IsInk(eight.pixel(x, 102));
+        for (const int y : {0, 5, 10, 15, 18, 108, 111})
             EXPECT_TRUE(IsClear(eight.pixel(x, y))) << x << "," << y;
     }
     EXPECT_TRUE(footAtPoint);
@@ -145,12 +146,12 @@ TEST_F(LcdWidgets, DigitFaceFigureStaysInsideItsPlace) {
 TEST_F(LcdWidgets, MinusSignFitsItsNarrowPlace) {
     // The sign place is 26 wide: the bar is drawn whole inside it, not cut off.
     const QImage minus = RenderLabel(LcdFace::Digit, 100, false, QSize(26, 112), "-");
-    EXPECT_TRUE(PatchLit(minus, QPoint(9, 50)));
-    EXPECT_TRUE(PatchLit(minus, QPoint(17, 50)));
-    EXPECT_TRUE(PatchDark(minus, QPoint(1, 50)));
-    EXPECT_TRUE(PatchDark(minus, QPoint(24, 50)));
-    EXPECT_TRUE(PatchDark(minus, QPoint(13, 20)));
-    EXPECT_TRUE(PatchDark(minus, QPoint(13, 85)));
+    EXPECT_TRUE(PatchLit(minus, QPoint(9, 62)));
+    EXPECT_TRUE(PatchLit(minus, QPoint(17, 62)));
+    EXPECT_TRUE(PatchDark(minus, QPoint(1, 62)));
+    EXPECT_TRUE(PatchDark(minus, QPoint(24, 62)));
+    EXPECT_TRUE(PatchDark(minus, QPoint(13, 32)));
+    EXPECT_TRUE(PatchDark(minus, QPoint(13, 97)));
 }
 
 TEST_F(LcdWidgets, EmptyCaptionsDrawNothing) {
@@ -335,7 +336,7 @@ TEST_F(LcdWidgets, LongCaptionIsSqueezedIntoItsPlace) {
     const QImage squeezed = RenderLabel(LcdFace::Digit, 100, false, kDigitPlace, "8888");
     int runs = 0;
     for (int x = 0; x < squeezed.width(); ++x) {
-        if (IsInk(squeezed.pixel(x, 13)) && (x == 0 || !IsInk(squeezed.pixel(x - 1, 13))))
+        if (IsInk(squeezed.pixel(x, 25)) && (x == 0 || !IsInk(squeezed.pixel(x - 1, 25))))
             ++runs;
     }
     EXPECT_EQ(runs, 4);

@@ -8,11 +8,11 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QPainter>
-#include <QPrintPreviewDialog>
-#include <QPrintPreviewWidget>
 #include <QPrinter>
 #include <QProcess>
+#include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 #include <QXmlStreamReader>
 
@@ -379,21 +379,17 @@ TEST_F(PrintReport, PaintedPageHasInkOnlyInItsBands) {
 
 // Runs ShowReportPreview and hands the open preview to `inspect`, then
 // closes it.
-void WithPreview(const ReadingTable& table,
-                 const std::function<void(QPrintPreviewWidget&)>& inspect) {
+void WithPreview(const ReadingTable& table, const std::function<void(ReportPreview&)>& inspect) {
     bool seen = false;
     QTimer poll;
     poll.setInterval(20);
     QObject::connect(&poll, &QTimer::timeout, [&] {
-        auto* dialog = qobject_cast<QPrintPreviewDialog*>(QApplication::activeModalWidget());
-        if (dialog == nullptr || seen)
+        auto* preview = qobject_cast<ReportPreview*>(QApplication::activeModalWidget());
+        if (preview == nullptr || seen)
             return;
         seen = true;
-        auto* view = dialog->findChild<QPrintPreviewWidget*>();
-        EXPECT_NE(view, nullptr);
-        if (view != nullptr)
-            inspect(*view);
-        dialog->reject();
+        inspect(*preview);
+        preview->reject();
     });
     // Should the preview never show, do not hang the run.
     QTimer::singleShot(60000, [] {
@@ -405,22 +401,55 @@ void WithPreview(const ReadingTable& table,
     EXPECT_TRUE(seen);
 }
 
+// Waits until the preview has painted a page; the page, or -1 on time-out.
+int NextPaintedPage(ReportPreview& preview) {
+    QSignalSpy painted(&preview, &ReportPreview::pagePainted);
+    if (!painted.wait(10000))
+        return -1;
+    return painted.takeFirst().at(0).toInt();
+}
+
 TEST_F(PrintReport, PreviewShowsTheReportAsLaidOutAtTheClick) {
     ReadingTable table = Readings(100);
-    WithPreview(table, [&](QPrintPreviewWidget& view) {
-        EXPECT_EQ(view.pageCount(), 3);
+    WithPreview(table, [&](ReportPreview& preview) {
+        EXPECT_EQ(preview.pageCount(), 3);
         // Readings recorded and a table replaced while the preview is open
         // reach the report only at the next click.
         for (int i = 0; i < 50; ++i)
             table.appendRecorded(101 + i, "13:00:00", "AC", "1.0", "V", "pass", 10);
-        view.updatePreview();
-        EXPECT_EQ(view.pageCount(), 3);
         table.clear();
-        view.updatePreview();
-        EXPECT_EQ(view.pageCount(), 3);
+        EXPECT_EQ(preview.pageCount(), 3);
     });
     ASSERT_TRUE(table.empty());
-    WithPreview(table, [](QPrintPreviewWidget& view) { EXPECT_EQ(view.pageCount(), 0); });
+    WithPreview(table, [](ReportPreview& preview) { EXPECT_EQ(preview.pageCount(), 0); });
+}
+
+TEST_F(PrintReport, PreviewPaintsThePageOnShowWhenItIsShown) {
+    const ReadingTable table = Readings(100);
+    WithPreview(table, [](ReportPreview& preview) {
+        preview.setCurrentPage(2);
+        EXPECT_EQ(NextPaintedPage(preview), 2);
+        // Page Up turns back; the first page cannot be left backwards.
+        QTest::keyClick(&preview, Qt::Key_PageUp);
+        EXPECT_EQ(NextPaintedPage(preview), 1);
+        preview.setCurrentPage(-5);
+        EXPECT_EQ(preview.currentPage(), 0);
+    });
+}
+
+TEST_F(PrintReport, PrintingTellsItsProgressAndCanBeCancelled) {
+    const ReportLayout report(Readings(200));  // 6 pages
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(dir.filePath(QStringLiteral("cancelled.pdf")));
+    SetUpReportPrinter(printer);
+    std::vector<int> told;
+    EXPECT_FALSE(report.print(&printer, [&](int printed, int total) {
+        told.push_back(printed);
+        EXPECT_EQ(total, 6);
+        return printed < 2;
+    }));
+    EXPECT_EQ(told, std::vector<int>({1, 2}));
 }
 
 }  // namespace

@@ -9,7 +9,8 @@ TEST(LimitRules, WhatCountsAsANumber) {
     for (const char* yes : {"6000", "-6000", "1.5", " 2 ", "+3", ".5", "1.", "1e3", "-999998"}) {
         EXPECT_TRUE(IsNumber(yes, ".")) << yes;
     }
-    for (const char* no : {"", "abc", "1.2.3", "'", "-", "1,5", "-999999", "-999999.0", "1e", "1e999"}) {
+    for (const char* no :
+         {"", "abc", "1.2.3", "'", "-", "1,5", "-999999", "-999999.0", "1e", "1e999"}) {
         EXPECT_FALSE(IsNumber(no, ".")) << no;
     }
     EXPECT_TRUE(IsNumber("1,5", ","));
@@ -20,6 +21,7 @@ TEST(LimitRules, WhatCountsAsANumber) {
 TEST(LimitRules, Verdict) {
     EXPECT_EQ(Judge("1.2345", "6000", "-6000", "."), Verdict::Pass);
     EXPECT_EQ(Judge("6000", "6000", "-6000", "."), Verdict::Pass);  // ends included
+    EXPECT_EQ(Judge("-6000", "6000", "-6000", "."), Verdict::Pass);
     EXPECT_EQ(Judge("-6000.1", "6000", "-6000", "."), Verdict::Fail);
     EXPECT_EQ(Judge("0.L", "6000", "-6000", "."), Verdict::Fail);  // overload
     EXPECT_EQ(Judge("L0.", "6000", "-6000", "."), Verdict::Fail);

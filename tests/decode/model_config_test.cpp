@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <QLocale>
+
 #include "decode/model_config.h"
 
 namespace dmm {
@@ -60,6 +62,14 @@ TEST(ModelConfig, WithoutTheSwitchModelFourStays) {
     ApplyModelRow(s, *FindModelRow("6"));
     EXPECT_EQ(s.Model.CountCeiling, 6002.0f);
     EXPECT_FALSE(FindModelRow("5").has_value());
+}
+
+TEST(ModelConfig, TimeSeparatorIsOnlyWhatStandsBetweenHoursAndMinutes) {
+    // Canadian French writes "12 h 34": no separator a spreadsheet would read.
+    const QLocale canadianFrench(QLocale::French, QLocale::Canada);
+    EXPECT_EQ(TimeSepFromFormat(canadianFrench.timeFormat(QLocale::ShortFormat)), ':');
+    EXPECT_EQ(TimeSepFromFormat(QStringLiteral("H.mm")), '.');
+    EXPECT_EQ(TimeSepFromFormat(QStringLiteral("h:mm AP")), ':');
 }
 
 }  // namespace

@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <map>
+#include <optional>
+#include <set>
+#include <vector>
+
 #include "decode/decoders.h"
 #include "decode/model_config.h"
 #include "decode/text_rules.h"
@@ -272,6 +277,148 @@ TEST_F(TarvoDecoder, IntervalModeAndCommaSeparator) {
     EXPECT_EQ(state.Reading.JudgeText, "pass");
     decode(Frame("16000", '1', '1', '2', '0'));
     EXPECT_EQ(state.Reading.JudgeText, "Fail");
+}
+
+// The meter's function table, written out from its description: for every
+// function code the elements it shows and its unit letters, and for every
+// range the decimal point, the full scale and the prefix. Ranges not listed
+// place no point and keep the full scale of the frame before.
+struct RangeEntry {
+    int point;  // -1: no point
+    int32_t axis;
+    char prefix;  // 0: none
+};
+struct FunctionEntry {
+    std::vector<El> shown;
+    std::string unit;
+    std::string functionText;  // with coupling 0
+    std::map<int, RangeEntry> ranges;
+    std::optional<RangeEntry> anyRange;
+};
+
+std::map<int, RangeEntry> VoltRanges() {
+    return {{1, {0, 2, 0}}, {2, {1, 20, 0}}, {3, {2, 200, 0}}, {4, {3, 1000, 0}}};
+}
+
+std::vector<FunctionEntry> FunctionTable() {
+    return {
+        /*0*/ {{}, "", "DC", {}, RangeEntry{-1, 200, 0}},
+        /*1*/ {{El::LcdV}, "V", "DC", VoltRanges(), {}},
+        /*2*/ {{El::LcdV}, "V", "", VoltRanges(), {}},
+        /*3*/ {{El::LcdV, El::Lcdm}, "mV", "DC", {}, RangeEntry{2, 200, 0}},
+        /*4*/
+        {{El::LCDohm},
+         "*",
+         "OHM",
+         {{1, {2, 200, 0}},
+          {2, {0, 2, 'k'}},
+          {3, {1, 20, 'k'}},
+          {4, {2, 200, 'k'}},
+          {5, {0, 2, 'M'}},
+          {6, {1, 20, 'M'}}},
+         {}},
+        /*5*/
+        {{El::LCDF},
+         "F",
+         "CAP",
+         {{1, {1, 20, 'n'}},
+          {2, {2, 200, 'n'}},
+          {3, {0, 2, 'u'}},
+          {4, {1, 20, 'u'}},
+          {5, {2, 200, 'u'}},
+          {6, {0, 2, 'm'}},
+          {7, {1, 20, 'm'}}},
+         {}},
+        /*6*/ {{El::LCDCS}, "#", "Temperature", {}, RangeEntry{3, 1000, 0}},
+        /*7*/ {{El::LCDA}, "A", "DC", {{0, {2, 200, 'u'}}, {1, {3, 2000, 'u'}}}, {}},
+        /*8*/ {{El::LCDA}, "A", "DC", {{0, {1, 20, 'm'}}, {1, {2, 200, 'm'}}}, {}},
+        /*9*/ {{El::LCDA}, "A", "DC", {}, RangeEntry{1, 10, 0}},
+        /*10*/ {{El::LCDFm, El::LCDohm}, "*", "OHM", {}, RangeEntry{2, 1000, 0}},
+        /*11*/ {{El::LCDDI, El::LcdV}, "V", "Diode", {}, RangeEntry{0, 20, 0}},
+        /*12*/
+        {{El::LCDHz},
+         "Hz",
+         "Frequency",
+         {{0, {1, 20, 0}},
+          {1, {2, 200, 0}},
+          {2, {0, 2, 'k'}},
+          {3, {1, 20, 'k'}},
+          {4, {2, 200, 'k'}},
+          {5, {0, 2, 'M'}},
+          {6, {1, 20, 'M'}},
+          {7, {2, 200, 'M'}}},
+         {}},
+        /*13*/ {{El::LCDFS}, "?", "Temperature", {}, RangeEntry{3, 1832, 0}},
+        /*14*/ {{El::lcdW}, "W", "", {}, RangeEntry{3, 200, 0}},
+        /*15*/ {{El::LCDBF}, "mA%", "", {}, RangeEntry{2, 200, 0}},
+    };
+}
+
+El PrefixOf(char prefix) {
+    switch (prefix) {
+        case 'k':
+            return El::LCDk;
+        case 'M':
+            return El::LCDM1;
+        case 'm':
+            return El::Lcdm;
+        case 'u':
+            return El::LCDu;
+        default:
+            return El::LCDn;
+    }
+}
+
+TEST_F(TarvoDecoder, EveryFunctionInEveryRange) {
+    const El functionElements[] = {El::LcdV,  El::Lcdm,  El::LCDohm, El::LCDk, El::LCDM1, El::LCDF,
+                                   El::LCDn,  El::LCDu,  El::LCDCS,  El::LCDA, El::LCDHz, El::LCDBF,
+                                   El::LCDFm, El::LCDDI, El::LCDFS,  El::lcdW};
+    const El points[] = {El::LcdP0, El::LcdP1, El::LcdP2, El::LcdP3};
+    const std::vector<FunctionEntry> table = FunctionTable();
+    constexpr int32_t kBefore = 7777;  // the full scale of the frame before
+    for (int code = 0; code < 16; ++code) {
+        const FunctionEntry& fn = table[size_t(code)];
+        for (int r = 0; r <= 9; ++r) {
+            SCOPED_TRACE("function " + std::to_string(code) + " range " + std::to_string(r));
+            RangeEntry expected{-1, kBefore, 0};
+            if (fn.anyRange)
+                expected = *fn.anyRange;
+            else if (auto it = fn.ranges.find(r); it != fn.ranges.end())
+                expected = it->second;
+            std::set<El> lit(fn.shown.begin(), fn.shown.end());
+            if (expected.prefix != 0)
+                lit.insert(PrefixOf(expected.prefix));
+
+            state.Scale.AxisRange = kBefore;
+            decode(Frame("12345", char('0' + r), HexDigit(code), '0', '0'));
+            for (El e : functionElements)
+                EXPECT_EQ(shown(e), lit.count(e) == 1) << LcdState::name(e);
+            for (int i = 0; i < 4; ++i)
+                EXPECT_EQ(shown(points[i]), i == expected.point) << "point " << i;
+            EXPECT_EQ(state.Scale.AxisRange, expected.axis);
+            EXPECT_EQ(state.Reading.UnitText,
+                      (expected.prefix ? std::string(1, expected.prefix) : "") + fn.unit);
+            EXPECT_EQ(state.Reading.FunctionText, fn.functionText);
+        }
+    }
+}
+
+TEST_F(TarvoDecoder, EveryCoupling) {
+    const El couplingElements[] = {El::LcdAC, El::LCDJa, El::LcdDc1, El::LCDTRMST, El::LCDTRMS};
+    const std::map<int, std::pair<std::set<El>, std::string>> couplings = {
+        {1, {{El::LcdAC, El::LCDTRMST, El::LCDTRMS}, "AC"}},
+        {2, {{El::LcdDc1}, "DC"}},
+        {3, {{El::LcdAC, El::LCDJa, El::LcdDc1, El::LCDTRMST, El::LCDTRMS}, "AC+DC"}},
+    };
+    for (int c = 1; c <= 9; ++c) {
+        SCOPED_TRACE("coupling " + std::to_string(c));
+        decode(Frame("12345", '1', '1', char('0' + c), '0'));
+        const auto it = couplings.find(c);
+        const std::set<El> lit = it != couplings.end() ? it->second.first : std::set<El>{};
+        for (El e : couplingElements)
+            EXPECT_EQ(shown(e), lit.count(e) == 1) << LcdState::name(e);
+        EXPECT_EQ(state.Reading.FunctionText, it != couplings.end() ? it->second.second : "");
+    }
 }
 
 }  // namespace
