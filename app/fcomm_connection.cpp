@@ -83,9 +83,19 @@ void TFCOMM::CreateLinks(std::shared_ptr<HidBackend> hid) {
     COMM2->setReopenAfterHangUp(1000);
     // The chosen family's receive handler takes the line's bytes.
     COMM2->OnReceiveData = [this](TCommPortDriver*, const uint8_t* data, int32_t size) {
-        static constexpr void (TFCOMM::*kHandlers[])(const uint8_t*, int) = {
-            &TFCOMM::HTarvoRData, &TFCOMM::HMeskoRData, &TFCOMM::HDralinRData};
-        RunHandler([&] { (this->*kHandlers[size_t(family_)])(data, size); });
+        RunHandler([&] {
+            switch (family_) {
+                case Family::Mesko:
+                    HMeskoRData(data, size);
+                    break;
+                case Family::Dralin:
+                    HDralinRData(data, size);
+                    break;
+                default:
+                    HTarvoRData(data, size);
+                    break;
+            }
+        });
     };
 
     if (!hid)
