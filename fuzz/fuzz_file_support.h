@@ -1,6 +1,7 @@
 #pragma once
-// The fuzz targets' own folder for the files that the file-based readers and
-// the save path need; removed when the process ends.
+// What the file-based fuzz targets share: their own folder for the files
+// the readers and the save path need (removed when the process ends), and
+// the comparison of two tables row by row.
 
 #include <QDir>
 #include <QFile>
@@ -9,7 +10,19 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "record/reading_table.h"
+
 namespace dmm::fuzz {
+
+inline bool SameRows(const ReadingTable& a, const ReadingTable& b) {
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (!(a.row(i) == b.row(i)))
+            return false;
+    }
+    return true;
+}
 
 inline QString WorkFile(const char* name) {
     // In memory where the system offers a folder there: a save's sync then

@@ -12,20 +12,6 @@
 #include "record/journal.h"
 #include "record/journal_rows.h"
 
-namespace {
-
-bool SameRows(const dmm::ReadingTable& a, const dmm::ReadingTable& b) {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (!(a.row(i) == b.row(i)))
-            return false;
-    }
-    return true;
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
     for (size_t start = 0, end; (end = bytes.find('\n', start)) != bytes.npos; start = end + 1) {
@@ -51,7 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const size_t block = size > 0 ? 1 + data[size - 1] % 61 : 1;
     const dmm::LoadOutcome viaBlocks =
         dmm::RestoreJournal(path, inBlocks, {}, dmm::kMostTableRows, block);
-    if (viaBlocks.ok != out.ok || viaBlocks.detail != out.detail || !SameRows(table, inBlocks))
+    if (viaBlocks.ok != out.ok || viaBlocks.detail != out.detail ||
+        !dmm::fuzz::SameRows(table, inBlocks))
         std::abort();
 
     dmm::ReadingTable again;
@@ -67,7 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         journal.append(table, i, "AUTO");
     journal.flush();
     const dmm::LoadOutcome back = dmm::RestoreJournal(journal.path(), again);
-    if (!back.ok || journal.failed() || !SameRows(table, again))
+    if (!back.ok || journal.failed() || !dmm::fuzz::SameRows(table, again))
         std::abort();
     return 0;
 }

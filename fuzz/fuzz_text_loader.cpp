@@ -9,20 +9,6 @@
 #include "fuzz_file_support.h"
 #include "record/data_files.h"
 
-namespace {
-
-bool SameRows(const dmm::ReadingTable& a, const dmm::ReadingTable& b) {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (!(a.row(i) == b.row(i)))
-            return false;
-    }
-    return true;
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
     dmm::ReadingTable table;
@@ -40,7 +26,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fromFile.appendRecorded(1, "12:00:00", "DC", "1.000", "V", "pass", 1000);
     const size_t block = size > 0 ? 1 + data[size - 1] % 61 : 1;
     const dmm::LoadOutcome viaFile = dmm::LoadTextTableFile(path, fromFile, {}, block);
-    if (viaFile.ok != out.ok || viaFile.detail != out.detail || !SameRows(table, fromFile))
+    if (viaFile.ok != out.ok || viaFile.detail != out.detail ||
+        !dmm::fuzz::SameRows(table, fromFile))
         std::abort();
 
     // What the table saves is a text table the loader takes whole: six fields

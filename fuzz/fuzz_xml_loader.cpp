@@ -9,20 +9,6 @@
 #include "fuzz_file_support.h"
 #include "record/data_files.h"
 
-namespace {
-
-bool SameRows(const dmm::ReadingTable& a, const dmm::ReadingTable& b) {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (!(a.row(i) == b.row(i)))
-            return false;
-    }
-    return true;
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
     dmm::ReadingTable table;
@@ -41,13 +27,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QString path = dmm::fuzz::WorkFile("snapshot.xml");
     dmm::fuzz::WriteFileOrAbort(path, bytes);
     dmm::ReadingTable fromFile;
-    if (!dmm::LoadXmlSnapshot(path, fromFile).ok || !SameRows(table, fromFile))
+    if (!dmm::LoadXmlSnapshot(path, fromFile).ok || !dmm::fuzz::SameRows(table, fromFile))
         std::abort();
 
     const std::string saved = dmm::XmlSnapshotBytes(table);
     dmm::ReadingTable back;
     const dmm::LoadOutcome again = dmm::LoadXmlSnapshotBytes(saved, back);
-    if (!again.ok || !SameRows(table, back))
+    if (!again.ok || !dmm::fuzz::SameRows(table, back))
         std::abort();
     return 0;
 }
