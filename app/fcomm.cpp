@@ -47,6 +47,13 @@ class MessageBoxDialogs : public WindowDialogs {
         box.exec();
     }
 
+    void notice(QWidget* parent, const QString& title, const QString& text) override {
+        auto* box = new QMessageBox(QMessageBox::Information, title, text, QMessageBox::Ok, parent);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->setModal(false);
+        box->show();
+    }
+
     // A fresh dialog each time, so the save dialog starts with an empty name.
     QString saveFileName(QWidget* parent) override {
         QFileDialog dialog(parent);
@@ -145,11 +152,11 @@ TFCOMM::TFCOMM(QWidget* parent, std::shared_ptr<HidBackend> hid)
 }
 
 TFCOMM::~TFCOMM() {
+    journal_.reset();  // its worker may post to this window until it ends
     CloseLinks();
-    if (loader_.joinable()) {
-        abortLoad_ = true;
-        loader_.join();
-    }
+    // A load still running is left to end on its own: its read may be stuck
+    // in the system, and the window must not wait for it.
+    load_.reset();
 }
 
 void TFCOMM::setDialogs(std::unique_ptr<WindowDialogs> dialogs) {

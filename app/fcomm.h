@@ -30,7 +30,9 @@
 #include "decode/lcd_state.h"
 #include "decode/meter_family.h"
 #include "decode/meter_state.h"
+#include "record/background_load.h"
 #include "record/data_files.h"
+#include "record/journal.h"
 #include "record/reading_log.h"
 #include "record/reading_table.h"
 #include "record/recall_clock.h"
@@ -82,6 +84,8 @@ class WindowDialogs {
     virtual bool ask(QWidget* parent, const QString& title, const QString& text) = 0;
     // A notice with one OK button.
     virtual void tell(QWidget* parent, const QString& title, const QString& text, Icon icon) = 0;
+    // A notice that does not wait for its OK: recording goes on behind it.
+    virtual void notice(QWidget* parent, const QString& title, const QString& text) = 0;
     // The data files' save and open dialogs; an empty name when cancelled.
     virtual QString saveFileName(QWidget* parent) = 0;
     virtual QString openFileName(QWidget* parent) = 0;
@@ -165,7 +169,11 @@ class TFCOMM : public QMainWindow, public DecoderHost {
     const RecallClock& recallClock() const { return recall_; }
     const std::string& lastGoodHigh() const { return LastGoodHigh_; }
     const std::string& lastGoodLow() const { return LastGoodLow_; }
-    bool loading() const { return loader_.joinable(); }
+    bool loading() const { return load_ != nullptr; }
+    // The recording journal in the folder given, after offering back what
+    // earlier runs left unsaved there (the program turns it on; tests may).
+    void StartJournal(const QString& directory);
+    Journal* journal() const { return journal_.get(); }
 
     // Start-up and the window as a whole.
     void FormCreate();
@@ -262,7 +270,7 @@ class TFCOMM : public QMainWindow, public DecoderHost {
 
   signals:
     // A data file has been read and its rows are in the table (ok false: the
-    // load failed and the user has been told).
+    // load failed and the user has been told, or the user cancelled it).
     void dataFileLoaded(bool ok);
 
   protected:
@@ -323,6 +331,12 @@ class TFCOMM : public QMainWindow, public DecoderHost {
     // fcomm_files.cpp
     void StartLoad(const QString& fileName);
     void FinishLoad();
+    void CancelLoad();
+    bool OfferUnsavedJournals(const QString& directory);
+    void JournalFailed(const std::string& reason);
+    void JournalRecorded();
+    void JournalRestart();
+    void EndLoad();
     void SetFileButtonsEnabled(bool enabled);
 
     // fcomm_connection.cpp
@@ -330,7 +344,7 @@ class TFCOMM : public QMainWindow, public DecoderHost {
     void ConnectLinkHandlers();
     void CloseLinks();
     void SelectPort(int index);
-    void SerialConnect();
+    bool SerialConnect();
     void SerialDisconnect();
     TJvHidDevice* SelectedDevice() const;
     void AddHistoryLine(const QString& line);
@@ -385,13 +399,14 @@ class TFCOMM : public QMainWindow, public DecoderHost {
     QTimer* lcdTimer_ = nullptr;
     int lcdRefreshMs_ = kLcdRefreshMs;
 
-    // A data file being read by the loader thread.
-    std::thread loader_;
-    std::atomic<int> loadPermille_{0};
-    std::atomic<bool> abortLoad_{false};
-    ReadingTable loadTable_;
-    LoadOutcome loadOutcome_;
-    FileForm loadForm_ = FileForm::Text;
+    // Every recorded row until the table is saved whole, cleared or replaced.
+    std::unique_ptr<Journal> journal_;
+
+    // Whether the user has been told that recording stopped at the capacity.
+    bool capacityNoticeShown_ = false;
+
+    // A data file being read on a thread of its own.
+    std::unique_ptr<BackgroundLoad> load_;
     size_t rowsBeforeLoad_ = 0;
     QProgressDialog* loadProgress_ = nullptr;
     QTimer* loadPoll_ = nullptr;

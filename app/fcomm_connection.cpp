@@ -46,6 +46,11 @@ const QString kNoAccessText = QStringLiteral(
     "file 70-tarvometer-cable.rules into /etc/udev/rules.d (the program's package puts it in "
     "/usr/lib/udev/rules.d), then unplug the cable and plug it in again.");
 
+// Who may open serial ports on Debian and its kin.
+const QString kDialoutHint = QStringLiteral(
+    "Serial ports belong to the dialout group: join it with \"sudo adduser $USER dialout\", "
+    "then log out and in again.");
+
 // The newest lines of the log are kept; the oldest go.
 constexpr int kHistoryLines = 10000;
 
@@ -73,6 +78,9 @@ void TFCOMM::CreateLinks(std::shared_ptr<HidBackend> hid) {
     COMM2 = std::make_unique<TCommPortDriver>();
     COMM2->setComPort(pnCOM1);
     COMM2->setComPortSpeed(br2400);
+    // An adapter pulled and plugged back, or a line that hung up, comes back
+    // by itself while "COM Disconnect" is shown; the lamp is grey meanwhile.
+    COMM2->setReopenAfterHangUp(1000);
     // The chosen family's receive handler takes the line's bytes.
     COMM2->OnReceiveData = [this](TCommPortDriver*, const uint8_t* data, int32_t size) {
         static constexpr void (TFCOMM::*kHandlers[])(const uint8_t*, int) = {
@@ -159,17 +167,28 @@ void TFCOMM::COM41Click() {
     SelectPort(3);
 }
 
-void TFCOMM::SerialConnect() {
+bool TFCOMM::SerialConnect() {
+    // A port that cannot be opened leaves the link closed and says why,
+    // rather than showing a connection that brings nothing.
+    if (!COMM2->OpenPort()) {
+        QString text = QStringLiteral("COM%1 could not be opened (%2):\n%3")
+                           .arg(int(COMM2->ComPort()) + 1)
+                           .arg(COMM2->OpenedName(), COMM2->OpenError());
+        if (COMM2->OpenError().contains(QStringLiteral("ermission")))
+            text += QLatin1Char('\n') + kDialoutHint;
+        dialogs_->tell(this, QStringLiteral("Error"), text, WindowDialogs::Icon::Error);
+        return false;
+    }
     ComSetup1->menuAction()->setEnabled(false);
     START1->setChecked(true);
     START1->setEnabled(false);
     STOP1->setEnabled(true);
     STOP1->setChecked(false);
-    COMM2->OpenPort();  // a port that cannot be opened just brings no frames
     BTCon->hide();
     BtDiscon->show();
     for (QLabel* panel : portPanels_)
         panel->setEnabled(false);
+    return true;
 }
 
 void TFCOMM::SerialDisconnect() {
@@ -187,7 +206,10 @@ void TFCOMM::SerialDisconnect() {
 
 void TFCOMM::COMConClick() {
     if (COMCon->isChecked()) {
-        SerialConnect();
+        if (!SerialConnect()) {
+            COMCon->setChecked(false);
+            return;
+        }
         USBCon->hide();
         COMCon->setText(QStringLiteral("COM Disconnect"));
     } else {
@@ -198,8 +220,8 @@ void TFCOMM::COMConClick() {
 }
 
 void TFCOMM::BTCon1Click() {
-    SerialConnect();
-    COMCon->setChecked(true);
+    if (SerialConnect())
+        COMCon->setChecked(true);
 }
 
 void TFCOMM::BtDiscon1Click() {

@@ -2,13 +2,15 @@
 // load reads the file on a thread of its own into a table of its own, so that
 // the window keeps decoding and recording while a file of a million rows comes
 // in; when the file is read, its rows join the table as if the load had run
-// to its end before the readings that arrived meanwhile.
+// to its end before the readings that arrived meanwhile. A cancelled load
+// leaves the table as it was.
 
+#include <QFileInfo>
 #include <QProgressDialog>
 #include <QTableView>
 #include <QTimer>
 #include <QToolButton>
-#include <exception>
+#include <algorithm>
 #include <stdexcept>
 
 #include "app/error_handler.h"
@@ -32,6 +34,8 @@ void TFCOMM::saveasClick() {
     if (fileName.isEmpty())
         return;
     const SaveOutcome outcome = SaveDataFile(cds1_, fileName);
+    if (outcome.ok)
+        JournalRestart();  // every row is in the file now
     if (outcome.form == FileForm::Xml) {
         // The snapshot's failure is an error like any other, for the
         // general error handler.
@@ -53,81 +57,97 @@ void TFCOMM::SpeedButton2Click() {
 }
 
 void TFCOMM::StartLoad(const QString& fileName) {
-    loadForm_ = FormOf(fileName);
     rowsBeforeLoad_ = cds1_.size();
-    loadTable_.clear();
-    loadOutcome_ = {};
-    loadPermille_ = 0;
-    abortLoad_ = false;
-    // The thread posts its end as an event, so it cannot finish before the
-    // window below is ready for it.
-    loader_ = std::thread([this, fileName] {
-        try {
-            loadOutcome_ =
-                LoadTableFromFile(fileName, loadTable_, false, [this](int64_t done, int64_t total) {
-                    if (total > 0)
-                        loadPermille_ = int(done * 1000 / total);
-                    return !abortLoad_.load();
-                });
-        } catch (const std::exception& error) {
-            loadOutcome_ = {};
-            loadOutcome_.form = loadForm_;
-            loadOutcome_.message = kLoadFailedText;
-            loadOutcome_.detail = error.what();
-        }
-        QMetaObject::invokeMethod(
-            this, [this] { FinishLoad(); }, Qt::QueuedConnection);
-    });
+    // A text table adds its rows to those held; a snapshot replaces them.
+    const size_t room = FormOf(fileName) == FileForm::Xml
+                            ? kMostTableRows
+                            : kMostTableRows - std::min(kMostTableRows, rowsBeforeLoad_);
+    load_ = std::make_unique<BackgroundLoad>(fileName, room);
 
     SetFileButtonsEnabled(false);
-    loadProgress_ = new QProgressDialog(fileName, QString(), 0, 1000, this);
+    // Not modal: the window goes on recording, and Quit and the close box
+    // stay within reach whatever the read is doing.
+    loadProgress_ = new QProgressDialog(fileName, QStringLiteral("Cancel"), 0, 1000, this);
     loadProgress_->setObjectName(QStringLiteral("LoadProgress"));
-    loadProgress_->setWindowModality(Qt::WindowModal);
-    loadProgress_->setCancelButton(nullptr);
+    loadProgress_->setWindowModality(Qt::NonModal);
     loadProgress_->setMinimumDuration(300);
     loadProgress_->setAutoClose(false);
     loadProgress_->setAutoReset(false);
-    connect(loadPoll_, &QTimer::timeout, loadProgress_,
-            [this] { loadProgress_->setValue(loadPermille_.load()); });
+    // A FIFO or a device has no size to show progress against: the bar just
+    // shows that the load is waiting.
+    if (!QFileInfo(fileName).isFile())
+        loadProgress_->setMaximum(0);
+    connect(loadProgress_, &QProgressDialog::canceled, this, &TFCOMM::CancelLoad,
+            Qt::QueuedConnection);
+    connect(loadPoll_, &QTimer::timeout, loadProgress_, [this] {
+        if (load_->finished())
+            FinishLoad();
+        else
+            loadProgress_->setValue(load_->permille());
+    });
     loadPoll_->start();
 }
 
-void TFCOMM::FinishLoad() {
-    loader_.join();
+void TFCOMM::EndLoad() {
     loadPoll_->stop();
-    delete loadProgress_;
-    loadProgress_ = nullptr;
+    if (loadProgress_) {
+        disconnect(loadPoll_, nullptr, loadProgress_, nullptr);
+        delete loadProgress_;
+        loadProgress_ = nullptr;
+    }
+    load_.reset();
+    SyncGrid();
+    SetFileButtonsEnabled(true);
+}
 
+void TFCOMM::CancelLoad() {
+    if (!load_)
+        return;
+    // The table stays as it was; the thread is left to end by itself.
+    EndLoad();
+    emit dataFileLoaded(false);
+}
+
+void TFCOMM::FinishLoad() {
+    ReadingTable& loaded = load_->table();
+    const LoadOutcome outcome = load_->outcome();
     // Rows recorded while the file was read come after the file's rows.
     const size_t recorded = cds1_.size() - rowsBeforeLoad_;
-    if (loadForm_ == FileForm::Xml) {
+    if (load_->form() == FileForm::Xml) {
         // A snapshot replaces the table, but only once it was read whole.
-        if (loadOutcome_.ok) {
-            AppendRows(loadTable_, cds1_, rowsBeforeLoad_, cds1_.size());
-            cds1_.replaceWith(std::move(loadTable_));
+        if (outcome.ok) {
+            AppendRows(loaded, cds1_, rowsBeforeLoad_, cds1_.size());
+            cds1_.replaceWith(std::move(loaded));
+            // The journal holds what was recorded since: the rows that came
+            // in during the load.
+            JournalRestart();
+            if (journal_) {
+                for (size_t r = cds1_.size() - recorded; r < cds1_.size(); ++r)
+                    journal_->append(cds1_, r, {});
+            }
         }
     } else if (rowsBeforeLoad_ == 0) {
-        AppendRows(loadTable_, cds1_, 0, cds1_.size());
-        cds1_.replaceWith(std::move(loadTable_));
+        AppendRows(loaded, cds1_, 0, cds1_.size());
+        cds1_.replaceWith(std::move(loaded));
     } else if (recorded == 0) {
-        AppendRows(cds1_, loadTable_, 0, loadTable_.size());
+        AppendRows(cds1_, loaded, 0, loaded.size());
     } else {
         ReadingTable merged;
         AppendRows(merged, cds1_, 0, rowsBeforeLoad_);
-        AppendRows(merged, loadTable_, 0, loadTable_.size());
+        AppendRows(merged, loaded, 0, loaded.size());
         AppendRows(merged, cds1_, rowsBeforeLoad_, cds1_.size());
         cds1_.replaceWith(std::move(merged));
     }
-    loadTable_.clear();
-    SyncGrid();
-    SetFileButtonsEnabled(true);
+    EndLoad();
 
-    const bool ok = loadOutcome_.ok;
-    if (!ok) {
-        dialogs_->tell(this, QStringLiteral("Error"), ToQString(kLoadFailedText),
-                       WindowDialogs::Icon::Error);
+    if (!outcome.ok) {
+        // The message, then what was wrong with the file.
+        QString text = ToQString(kLoadFailedText);
+        if (!outcome.detail.empty())
+            text += QLatin1Char('\n') + ToQString(outcome.detail);
+        dialogs_->tell(this, QStringLiteral("Error"), text, WindowDialogs::Icon::Error);
     }
-    emit dataFileLoaded(ok);
+    emit dataFileLoaded(outcome.ok);
 }
 
 void TFCOMM::SetFileButtonsEnabled(bool enabled) {

@@ -113,7 +113,16 @@ double TFCOMM::AdvanceRecallClock() {
 void TFCOMM::INDataToTable(int) {
     if (log_.INDataToTable(state_.Reading, RepeatSet->isChecked(), RecallCheck->isChecked())) {
         readingRecorded(state_.Reading.ChartValue);
+        JournalRecorded();
         MarkGridDirty();
+    } else if (log_.AtCapacity() && !capacityNoticeShown_) {
+        // Once, until the table is cleared or the capacity changes: the LCD
+        // goes on showing readings that are no longer recorded.
+        capacityNoticeShown_ = true;
+        dialogs_->notice(this, QStringLiteral("Information"),
+                         QStringLiteral("Recording stopped: the table holds its limit of %1 rows. "
+                                        "Choose a larger capacity in the Record menu.")
+                             .arg(log_.RecordLimit));
     }
 }
 

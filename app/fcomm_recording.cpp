@@ -44,6 +44,7 @@ void TFCOMM::Timer1Timer() {
 
 void TFCOMM::CapacityClick(size_t item) {
     log_.RecordLimit = kCapacityItems[item].limit;
+    capacityNoticeShown_ = false;
     for (size_t i = 0; i < capacityActions_.size(); ++i)
         capacityActions_[i]->setChecked(i == item);
 }
@@ -76,6 +77,8 @@ void TFCOMM::RecordNewClick() {
     }
     Bt10->setText(QString::number(ChartPager->Clear()));
     log_.Clear();
+    capacityNoticeShown_ = false;
+    JournalRestart();
     SyncGrid();
 }
 

@@ -97,5 +97,7 @@ int main(int argc, char** argv) {
         FCOMM.SetMeterFamily(*chosen);
     TForm1 Form1;
     FCOMM.show();
+    // Over the shown window: readings a crash left unsaved are offered back.
+    FCOMM.StartJournal(dmm::JournalDirectory());
     return app.exec();
 }

@@ -1,11 +1,27 @@
 // The text table loader over any bytes: it must neither crash nor hang, must
-// count exactly the rows it added, and must read its own output again.
+// count exactly the rows it added, must read its own output again, and must
+// read the same bytes from a file, in blocks of any size, to the same rows.
 
 #include <cstdint>
 #include <cstdlib>
 #include <string_view>
 
+#include "fuzz_file_support.h"
 #include "record/data_files.h"
+
+namespace {
+
+bool SameRows(const dmm::ReadingTable& a, const dmm::ReadingTable& b) {
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (!(a.row(i) == b.row(i)))
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
@@ -15,6 +31,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (table.size() != 1 + out.rowsLoaded)
         std::abort();
     if (out.ok != out.message.empty())
+        std::abort();
+
+    // From a file in small blocks: the same rows and the same outcome.
+    const QString path = dmm::fuzz::WorkFile("table.txt");
+    dmm::fuzz::WriteFileOrAbort(path, bytes);
+    dmm::ReadingTable fromFile;
+    fromFile.appendRecorded(1, "12:00:00", "DC", "1.000", "V", "pass", 1000);
+    const size_t block = size > 0 ? 1 + data[size - 1] % 61 : 1;
+    const dmm::LoadOutcome viaFile = dmm::LoadTextTableFile(path, fromFile, {}, block);
+    if (viaFile.ok != out.ok || viaFile.detail != out.detail || !SameRows(table, fromFile))
         std::abort();
 
     // What the table saves is a text table the loader takes whole: six fields

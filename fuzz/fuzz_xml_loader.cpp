@@ -1,11 +1,12 @@
 // The snapshot loader over any bytes: it must neither crash nor hang; a
-// failed load leaves the table as it was; a table it loaded saves to a
-// snapshot that loads back to the same rows.
+// failed load leaves the table as it was; a table it loaded loads the same
+// from a file and saves to a snapshot that loads back to the same rows.
 
 #include <cstdint>
 #include <cstdlib>
 #include <string_view>
 
+#include "fuzz_file_support.h"
 #include "record/data_files.h"
 
 namespace {
@@ -34,6 +35,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
     if (out.rowsLoaded != table.size())
+        std::abort();
+
+    // From a file, fed to the XML reader a piece at a time: the same rows.
+    const QString path = dmm::fuzz::WorkFile("snapshot.xml");
+    dmm::fuzz::WriteFileOrAbort(path, bytes);
+    dmm::ReadingTable fromFile;
+    if (!dmm::LoadXmlSnapshot(path, fromFile).ok || !SameRows(table, fromFile))
         std::abort();
 
     const std::string saved = dmm::XmlSnapshotBytes(table);

@@ -79,10 +79,13 @@ QString DefaultPortName(TComPortNumber port) {
 TCommPortDriver::TCommPortDriver(QObject* owner)
     : QObject(owner),
       pollTimer_(this),
+      reopenTimer_(this),
       buffer_(std::make_unique<uint8_t[]>(inBufSize_)),
       resolveName_(DefaultPortName) {
     pollTimer_.setObjectName(QStringLiteral("pollTimer"));  // tests watch it by name
     connect(&pollTimer_, &QTimer::timeout, this, &TCommPortDriver::PollReceive);
+    reopenTimer_.setObjectName(QStringLiteral("reopenTimer"));
+    connect(&reopenTimer_, &QTimer::timeout, this, &TCommPortDriver::TryReopen);
     // The poll takes the bytes; QSerialPort's readyRead is left unconnected.
     connect(&port_, &QSerialPort::errorOccurred, this, &TCommPortDriver::ReadErrorOccurred);
 }
@@ -95,12 +98,18 @@ bool TCommPortDriver::OpenPort() {
     if (open_)
         return true;
     const QString name = resolveName_(comPort_);
-    if (name.isEmpty())
+    openedName_ = name;
+    openError_.clear();
+    if (name.isEmpty()) {
+        openError_ = QStringLiteral("no device stands for this port");
         return false;
+    }
     port_.setPortName(name);
     // Exclusive: QSerialPort locks the device against every other opener.
-    if (!port_.open(QIODevice::ReadWrite))
+    if (!port_.open(QIODevice::ReadWrite)) {
+        openError_ = port_.errorString();
         return false;
+    }
     open_ = true;
     hungUp_ = false;
     ApplyPortSettings();
@@ -112,6 +121,7 @@ void TCommPortDriver::ClosePort() {
     if (!open_)
         return;
     pollTimer_.stop();
+    reopenTimer_.stop();
     port_.close();  // already closed if the line went away
     open_ = false;
     hungUp_ = false;
@@ -329,8 +339,39 @@ void TCommPortDriver::CheckLine() {
         return;
     port_.close();
     hungUp_ = true;
+    if (reopenMs_ > 0)
+        reopenTimer_.start(reopenMs_);
     if (OnHangUp)
         OnHangUp(this);
+}
+
+void TCommPortDriver::setReopenAfterHangUp(int reopenMs) {
+    reopenMs_ = std::max(reopenMs, 0);
+    if (reopenMs_ == 0)
+        reopenTimer_.stop();
+}
+
+// The device is looked up again, as at the first opening: an adapter plugged
+// back may have come back under the same port but another node. The bytes of
+// the frame the hang-up cut are still in the collection; the frame rules drop
+// that run when the first new frame ends it.
+void TCommPortDriver::TryReopen() {
+    if (!open_ || !hungUp_) {
+        reopenTimer_.stop();
+        return;
+    }
+    const QString name = resolveName_(comPort_);
+    if (name.isEmpty())
+        return;
+    port_.setPortName(name);
+    if (!port_.open(QIODevice::ReadWrite))
+        return;
+    openedName_ = name;
+    reopenTimer_.stop();
+    hungUp_ = false;
+    ApplyPortSettings();
+    if (OnLineBack)
+        OnLineBack(this);
 }
 
 }  // namespace dmm

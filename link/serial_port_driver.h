@@ -66,7 +66,12 @@ class TCommPortDriver : public QObject {
     ~TCommPortDriver() override;
 
     // True when the port is open afterwards. An open port is left as it is.
+    // On failure OpenError() says why.
     bool OpenPort();
+    // The device the last OpenPort tried, and the system's reason when it
+    // could not be opened ("Permission denied").
+    const QString& OpenedName() const { return openedName_; }
+    const QString& OpenError() const { return openError_; }
     // Stops polling and closes; bytes still queued are neither delivered nor
     // purged first.
     void ClosePort();
@@ -117,6 +122,11 @@ class TCommPortDriver : public QObject {
     // open (and silent) until ClosePort.
     TComPortNotifyEvent OnHangUp;
     bool IsHungUp() const { return hungUp_; }
+    // After a hang-up, try every reopenMs to open the port's device again
+    // (an adapter plugged back, a meter switched on again); OnLineBack is
+    // called when it opens. Off (0) by default.
+    void setReopenAfterHangUp(int reopenMs);
+    TComPortNotifyEvent OnLineBack;
 
     // Replaces the port-number-to-device mapping (DefaultPortName when null).
     void setPortNameResolver(PortNameResolver resolver);
@@ -148,9 +158,15 @@ class TCommPortDriver : public QObject {
     uint16_t pollingDelay_ = 50;
     bool enableDtr_ = true;
 
+    void TryReopen();
+
     QTimer pollTimer_;
+    QTimer reopenTimer_;
+    int reopenMs_ = 0;
     std::unique_ptr<uint8_t[]> buffer_;
     PortNameResolver resolveName_;
+    QString openedName_;
+    QString openError_;
 };
 
 }  // namespace dmm

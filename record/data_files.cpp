@@ -3,15 +3,19 @@
 #include <QBuffer>
 #include <QByteArray>
 #include <QFile>
-#include <QSaveFile>
+#include <QStringDecoder>
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
 #include <algorithm>
 #include <charconv>
 #include <cstring>
+#include <memory>
+#include <optional>
 #include <utility>
 
 #include "decode/text_rules.h"
+#include "record/file_input.h"
+#include "record/file_output.h"
 
 // The XML snapshot looks like this:
 //
@@ -45,6 +49,7 @@ namespace {
 constexpr std::string_view kHeaderLine = "No\tTime\tDC/AC\tValue\tUnit\tAUTO\r\n";
 constexpr std::string_view kNullText = "NULL";
 constexpr size_t kProgressLines = 4096;
+constexpr std::string_view kCancelledText = "loading was cancelled";
 
 constexpr Field kTextFields[] = {Field::Time, Field::DcAc, Field::Value, Field::Unit, Field::Auto};
 
@@ -145,18 +150,110 @@ void AppendTrimmedOrNull(std::string& out, std::string_view text) {
     out += text.empty() ? kNullText : text;
 }
 
-SaveOutcome WriteAtomically(const QString& fileName, FileForm form,
-                            const std::function<bool(QIODevice&)>& write) {
+// A save's outcome: on failure the first line says what could not be done and
+// the second why.
+SaveOutcome SaveOutcomeOf(const QString& fileName, FileForm form, const FileOutput& file, bool ok) {
     SaveOutcome out;
     out.form = form;
-    QSaveFile file(fileName);
-    if (file.open(QIODevice::WriteOnly) && write(file) && file.commit()) {
-        out.ok = true;
+    out.ok = ok;
+    const std::string name = ToStd(fileName);
+    if (ok) {
+        if (form == FileForm::Text)
+            out.message = std::string(kSavedText) + name + std::string(kSavedSuffix);
     } else {
-        out.message = ToStd(file.errorString());
-        file.cancelWriting();
+        out.reason =
+            file.error().empty() ? std::string("the file could not be written") : file.error();
+        out.systemError = file.errorNumber();
+        out.message = std::string(kSaveFailedText) + name + "\n" + out.reason;
     }
     return out;
+}
+
+// Writes through one FileOutput, committed only if everything went through.
+SaveOutcome WriteDataFile(const QString& fileName, FileForm form, const SaveOptions& options,
+                          const std::function<bool(FileOutput&)>& write) {
+    FileOutput file(fileName, options.waitForReader);
+    const bool ok = file.open() && write(file) && file.commit();
+    if (!ok)
+        file.cancel();
+    return SaveOutcomeOf(fileName, form, file, ok);
+}
+
+// The XML writer's device: every byte goes through the FileOutput, so that a
+// failed write is seen where it happens.
+class FileOutputDevice : public QIODevice {
+  public:
+    explicit FileOutputDevice(FileOutput& file) : file_(file) {
+        open(QIODevice::WriteOnly | QIODevice::Unbuffered);
+    }
+
+  protected:
+    qint64 readData(char*, qint64) override { return -1; }
+    qint64 writeData(const char* data, qint64 size) override {
+        return file_.write({data, size_t(size)}) ? size : -1;
+    }
+
+  private:
+    FileOutput& file_;
+};
+
+// ---------------------------------------------------------------------------
+// Where a loader's bytes come from: a file or bytes already in memory.
+
+class ByteSource {
+  public:
+    virtual ~ByteSource() = default;
+    // The count of bytes read, 0 at the end, -1 on a failure (error() says
+    // why) or when the load was cancelled while waiting (error() is empty).
+    virtual int64_t read(char* data, size_t size) = 0;
+    virtual std::string error() const = 0;
+    virtual int64_t size() const = 0;
+};
+
+class MemorySource : public ByteSource {
+  public:
+    explicit MemorySource(std::string_view bytes) : bytes_(bytes) {}
+    int64_t read(char* data, size_t size) override {
+        const size_t n = std::min(size, bytes_.size() - at_);
+        std::memcpy(data, bytes_.data() + at_, n);
+        at_ += n;
+        return int64_t(n);
+    }
+    std::string error() const override { return {}; }
+    int64_t size() const override { return int64_t(bytes_.size()); }
+
+  private:
+    std::string_view bytes_;
+    size_t at_ = 0;
+};
+
+// A file; while a FIFO or a device has nothing to give, the progress report
+// is asked whether to go on waiting.
+class FileSource : public ByteSource {
+  public:
+    FileSource(const QString& fileName, const LoadProgress& progress)
+        : file_(fileName), progress_(progress) {}
+    bool open() { return file_.open(); }
+    int64_t read(char* data, size_t size) override {
+        const int64_t n =
+            file_.read(data, size, [this] { return !progress_ || progress_(done_, file_.size()); });
+        if (n > 0)
+            done_ += n;
+        return n;
+    }
+    std::string error() const override { return file_.error(); }
+    int64_t size() const override { return file_.size(); }
+
+  private:
+    FileInput file_;
+    const LoadProgress& progress_;
+    int64_t done_ = 0;
+};
+
+// What a failed read means for the load.
+std::string ReadFailure(const ByteSource& source) {
+    const std::string why = source.error();
+    return why.empty() ? std::string(kCancelledText) : "cannot read: " + why;
 }
 
 // ---------------------------------------------------------------------------
@@ -229,12 +326,17 @@ std::string Shortened(std::string_view text) {
 // the first line is the header and is dropped.
 class TextTableReader {
   public:
-    TextTableReader(ReadingTable& table, const LoadProgress& progress, int64_t total)
-        : table_(table), progress_(progress), total_(total) {}
+    TextTableReader(ReadingTable& table, const LoadProgress& progress, int64_t total,
+                    size_t maxRows)
+        : table_(table), progress_(progress), total_(total), maxRows_(maxRows) {}
+
+    // Where the input stands in the file, for progress reports, when the
+    // bytes fed are not the file's own (a UTF-16 file is fed as UTF-8).
+    void setSourceOffset(int64_t offset) { sourceOffset_ = offset; }
 
     // Reads the complete lines at the start of bytes and returns how many bytes
     // they took. With atEnd, bytes is the rest of the input and all of it is
-    // read. Stops early at a NUL (the end of the text) or a failing line.
+    // read. Stops early at a failing line; a NUL fails the line it is in.
     size_t feed(std::string_view bytes, bool atEnd) {
         const char* const begin = bytes.data();
         const char* const end = begin + bytes.size();
@@ -254,9 +356,7 @@ class TextTableReader {
                 break;
             }
             if (*q == '\0') {
-                if (q > p)
-                    line({p, size_t(q - p)}, q - begin);
-                ended_ = true;
+                nulInLine();
                 p = q;
                 break;
             }
@@ -272,7 +372,7 @@ class TextTableReader {
         return size_t(p - begin);
     }
 
-    bool stopped() const { return ended_ || !error_.empty(); }
+    bool stopped() const { return !error_.empty(); }
     size_t lines() const { return lines_; }
 
     void fail(std::string detail) {
@@ -306,8 +406,21 @@ class TextTableReader {
         if (lines_ > 1)
             parseRow(text);
         if (error_.empty() && progress_ && lines_ % kProgressLines == 0 &&
-            !progress_(base_ + lineEnd, total_)) {
-            fail("loading was cancelled");
+            !progress_(sourceOffset_ >= 0 ? sourceOffset_ : base_ + lineEnd, total_)) {
+            fail(std::string(kCancelledText));
+        }
+    }
+
+    // A text table holds no NUL. In its first line one means UTF-16 without
+    // a byte-order mark or a binary file; further on, a damaged file.
+    void nulInLine() {
+        const size_t at = lines_ + 1;
+        if (at == 1) {
+            fail(
+                "line 1 holds a NUL byte: this is not a text table (a binary file, or "
+                "UTF-16 text without a byte-order mark)");
+        } else {
+            fail("line " + std::to_string(at) + " holds a NUL byte: the file is damaged");
         }
     }
 
@@ -342,6 +455,11 @@ class TextTableReader {
         });
         if (count == 0 || !error_.empty())
             return;
+        if (table_.size() >= maxRows_) {
+            fail("line " + std::to_string(lines_) + ": the table would hold more than " +
+                 std::to_string(maxRows_) + " rows");
+            return;
+        }
         table_.append(row_);
         ++appended_;
     }
@@ -349,10 +467,11 @@ class TextTableReader {
     ReadingTable& table_;
     const LoadProgress& progress_;
     const int64_t total_;
+    const size_t maxRows_;
     int64_t base_ = 0;  // input offset of the bytes of the current feed
+    int64_t sourceOffset_ = -1;
     size_t lines_ = 0;
     size_t appended_ = 0;
-    bool ended_ = false;
     std::string error_;
     RowData row_;
     std::string decoded_, scratch_;
@@ -536,10 +655,19 @@ bool IsPlainName(const QXmlStreamReader& r, std::u16string_view name) {
     return r.namespaceUri().isEmpty() && r.qualifiedName() == QStringView(name);
 }
 
+// The snapshot is fed to the XML reader a piece at a time, so that the
+// reader never holds more than a piece and the element it is in, and a source
+// that waits can be abandoned between pieces.
+constexpr size_t kSnapshotPieceBytes = size_t(64) << 10;
+
 class SnapshotReader {
   public:
-    SnapshotReader(QXmlStreamReader& r, const LoadProgress& progress, int64_t total)
-        : r_(r), progress_(progress), total_(total) {}
+    SnapshotReader(ByteSource& source, const LoadProgress& progress, size_t maxRows)
+        : source_(source), progress_(progress), total_(source.size()), maxRows_(maxRows) {
+        // Nothing in a snapshot needs an entity of its own; keep any expansion tiny.
+        r_.setEntityExpansionLimit(64);
+        r_.setNamespaceProcessing(true);
+    }
 
     // Reads the whole snapshot into rows(); false with error() on failure.
     bool read() {
@@ -578,7 +706,7 @@ class SnapshotReader {
         if (!error_.empty())
             return Token::Error;
         for (;;) {
-            switch (r_.readNext()) {
+            switch (pull()) {
                 case QXmlStreamReader::StartElement:
                     return Token::Start;
                 case QXmlStreamReader::EndElement:
@@ -608,6 +736,40 @@ class SnapshotReader {
                     return Token::Error;
             }
         }
+    }
+
+    // The reader's next token, fed more of the source whenever it runs out.
+    // However the source is cut into pieces, no single token may need more
+    // than a row's worth of input.
+    QXmlStreamReader::TokenType pull() {
+        for (;;) {
+            const QXmlStreamReader::TokenType t = r_.readNext();
+            if (t != QXmlStreamReader::Invalid ||
+                r_.error() != QXmlStreamReader::PrematureEndOfDocumentError || sourceEnded_) {
+                sinceToken_ = 0;
+                return t;
+            }
+            if (!feedPiece())
+                return QXmlStreamReader::Invalid;
+        }
+    }
+
+    bool feedPiece() {
+        if (sinceToken_ > 2 * kMaxTextLineBytes) {
+            return fail("one element of the snapshot is larger than " +
+                        std::to_string(kMaxTextLineBytes) + " bytes");
+        }
+        piece_.resize(kSnapshotPieceBytes);
+        const int64_t got = source_.read(piece_.data(), piece_.size());
+        if (got < 0)
+            return fail(ReadFailure(source_));
+        if (got == 0) {
+            sourceEnded_ = true;
+        } else {
+            r_.addData(QByteArray(piece_.data(), qsizetype(got)));
+            sinceToken_ += size_t(got);
+        }
+        return true;
     }
 
     // The current element's attributes, held so that going through them does
@@ -688,16 +850,43 @@ class SnapshotReader {
             }
             if (!r_.attributes().isEmpty())
                 return fail("<row> takes no attributes");
-            // Text only: a child element is an error here.
-            const QString text = r_.readElementText();
-            if (r_.hasError())
-                return fail("not well-formed XML: " + ToStd(r_.errorString()));
-            if (!readRow(text))
+            if (!readRowText() || !readRow(rowText_))
                 return false;
+            if (rows_.size() >= maxRows_) {
+                return fail("the snapshot holds more than " + std::to_string(maxRows_) + " rows");
+            }
             rows_.append(row_);
             if (progress_ && rows_.size() % kProgressLines == 0 &&
                 !progress_(r_.characterOffset(), total_)) {
-                return fail("loading was cancelled");
+                return fail(std::string(kCancelledText));
+            }
+        }
+    }
+
+    // A row's text up to its end tag; comments and processing instructions
+    // inside are passed over, a child element is an error.
+    bool readRowText() {
+        rowText_.clear();
+        for (;;) {
+            switch (pull()) {
+                case QXmlStreamReader::Characters:
+                    rowText_ += r_.text();
+                    if (size_t(rowText_.size()) > kMaxTextLineBytes) {
+                        return fail("a row is longer than " + std::to_string(kMaxTextLineBytes) +
+                                    " characters");
+                    }
+                    continue;
+                case QXmlStreamReader::Comment:
+                case QXmlStreamReader::ProcessingInstruction:
+                    continue;
+                case QXmlStreamReader::EndElement:
+                    return true;
+                case QXmlStreamReader::StartElement:
+                    return fail("a <row> holds text only");
+                case QXmlStreamReader::EntityReference:
+                    return fail("an entity reference is not accepted");
+                default:
+                    return fail("not well-formed XML: " + ToStd(r_.errorString()));
             }
         }
     }
@@ -733,9 +922,15 @@ class SnapshotReader {
         return true;
     }
 
-    QXmlStreamReader& r_;
+    QXmlStreamReader r_;
+    ByteSource& source_;
     const LoadProgress& progress_;
     const int64_t total_;
+    const size_t maxRows_;
+    std::string piece_;
+    size_t sinceToken_ = 0;
+    bool sourceEnded_ = false;
+    QString rowText_;
     ReadingTable rows_;
     QXmlStreamAttributes attributes_;
     RowData row_;
@@ -743,12 +938,9 @@ class SnapshotReader {
     std::string error_;
 };
 
-LoadOutcome LoadSnapshotFrom(QXmlStreamReader& reader, ReadingTable& table,
-                             const LoadProgress& progress, int64_t total) {
-    // Nothing in a snapshot needs an entity of its own; keep any expansion tiny.
-    reader.setEntityExpansionLimit(64);
-    reader.setNamespaceProcessing(true);
-    SnapshotReader snapshot(reader, progress, total);
+LoadOutcome LoadSnapshotFrom(ByteSource& source, ReadingTable& table, const LoadProgress& progress,
+                             size_t maxRows) {
+    SnapshotReader snapshot(source, progress, maxRows);
     LoadOutcome out;
     out.form = FileForm::Xml;
     if (!snapshot.read()) {
@@ -768,6 +960,133 @@ LoadOutcome LoadFailure(FileForm form, std::string detail) {
     out.message = kLoadFailedText;
     out.detail = std::move(detail);
     return out;
+}
+
+// What the first bytes of a text table's file say about it.
+enum class TextStart { Plain, Utf16Le, Utf16Be, Refused };
+constexpr size_t kSniffBytes = 8;
+
+TextStart SniffTextStart(std::string_view head, std::string& why) {
+    auto startsWith = [&](std::string_view magic) { return head.substr(0, magic.size()) == magic; };
+    if (startsWith("\xFF\xFE"))
+        return TextStart::Utf16Le;
+    if (startsWith("\xFE\xFF"))
+        return TextStart::Utf16Be;
+    if (startsWith("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1")) {
+        why =
+            "this is a binary spreadsheet file, not a text table: save it from the "
+            "spreadsheet as tab-separated text";
+        return TextStart::Refused;
+    }
+    if (startsWith("PK\x03\x04")) {
+        why =
+            "this is a zip archive (such as an .xlsx or .ods spreadsheet), not a text table: "
+            "save it from the spreadsheet as tab-separated text";
+        return TextStart::Refused;
+    }
+    return TextStart::Plain;
+}
+
+// Bytes waiting to be read: what is held, then room for the next block. The
+// room is not cleared first, as a string's or a vector's would be.
+class PendingBytes {
+  public:
+    std::string_view held() const { return {data_.get(), held_}; }
+    size_t size() const { return held_; }
+    // Room for n more bytes after those held.
+    char* room(size_t n) {
+        if (held_ + n > capacity_) {
+            const size_t capacity = std::max(held_ + n, capacity_ * 2);
+            std::unique_ptr<char[]> grown(new char[capacity]);
+            if (held_ > 0)
+                std::memcpy(grown.get(), data_.get(), held_);
+            data_ = std::move(grown);
+            capacity_ = capacity;
+        }
+        return data_.get() + held_;
+    }
+    void grow(size_t n) { held_ += n; }
+    void append(const char* bytes, size_t n) {
+        std::memcpy(room(n), bytes, n);
+        held_ += n;
+    }
+    void dropFront(size_t n) {
+        std::memmove(data_.get(), data_.get() + n, held_ - n);
+        held_ -= n;
+    }
+    void clear() { held_ = 0; }
+
+  private:
+    std::unique_ptr<char[]> data_;
+    size_t capacity_ = 0;
+    size_t held_ = 0;
+};
+
+// Reads the source a block at a time into the text reader. A file that
+// starts with a UTF-16 byte-order mark is turned into UTF-8 on the way. The
+// pending bytes are the unfinished line of the last block (at most one line's
+// worth) followed by the next block.
+LoadOutcome LoadTextTable(ByteSource& source, ReadingTable& table, const LoadProgress& progress,
+                          size_t blockBytes, size_t maxRows) {
+    blockBytes = std::max<size_t>(blockBytes, 1);
+    TextTableReader reader(table, progress, source.size(), maxRows);
+    PendingBytes pending, raw;
+    std::optional<QStringDecoder> utf16;
+    bool sniffed = false;
+    int64_t done = 0;
+    for (;;) {
+        // A source of known size is asked for no more than it holds (and one
+        // byte to see its end), so a small input needs no large block.
+        size_t want = blockBytes;
+        if (source.size() > 0)
+            want = size_t(std::clamp<int64_t>(source.size() - done + 1, 1, int64_t(blockBytes)));
+        // Until the start of the file has been seen, bytes stay in pending.
+        PendingBytes& into = utf16 ? raw : pending;
+        const int64_t got = source.read(into.room(want), want);
+        if (got < 0) {
+            reader.fail(ReadFailure(source));
+            break;
+        }
+        into.grow(size_t(got));
+        done += got;
+        const bool atEnd = got == 0;
+        if (!sniffed) {
+            if (pending.size() < kSniffBytes && !atEnd)
+                continue;
+            sniffed = true;
+            std::string why;
+            const TextStart start = SniffTextStart(pending.held(), why);
+            if (start == TextStart::Refused) {
+                reader.fail(why);
+                break;
+            }
+            if (start != TextStart::Plain) {
+                utf16.emplace(start == TextStart::Utf16Le ? QStringConverter::Utf16LE
+                                                          : QStringConverter::Utf16BE);
+                raw.append(pending.held().data(), pending.size());
+                pending.clear();
+            }
+        }
+        if (utf16) {
+            const QString text =
+                utf16->decode(QByteArrayView(raw.held().data(), qsizetype(raw.size())));
+            raw.clear();
+            const QByteArray utf8 = text.toUtf8();
+            pending.append(utf8.constData(), size_t(utf8.size()));
+            reader.setSourceOffset(done);
+        }
+        const size_t used = reader.feed(pending.held(), atEnd);
+        if (atEnd || reader.stopped())
+            break;
+        pending.dropFront(used);
+        // An unfinished line may still end in a CR awaiting its LF.
+        if (pending.size() > kMaxTextLineBytes + 1) {
+            reader.fail("line " + std::to_string(reader.lines() + 1) + " is longer than " +
+                        std::to_string(kMaxTextLineBytes) + " bytes");
+            break;
+        }
+    }
+    return reader.finish();
 }
 
 }  // namespace
@@ -815,30 +1134,35 @@ std::string TextTableBytes(const ReadingTable& table) {
     return out;
 }
 
-SaveOutcome SaveTableToFile(const ReadingTable& table, const QString& fileName) {
-    const std::string bytes = TextTableBytes(table);
-    SaveOutcome out = WriteAtomically(fileName, FileForm::Text, [&](QIODevice& d) {
-        return d.write(bytes.data(), qint64(bytes.size())) == qint64(bytes.size());
+SaveOutcome SaveTableToFile(const ReadingTable& table, const QString& fileName,
+                            const SaveOptions& options) {
+    return WriteDataFile(fileName, FileForm::Text, options, [&](FileOutput& file) {
+        // Rows go out a buffer's worth at a time: a save never holds the file.
+        std::string piece(kHeaderLine);
+        for (size_t r = 0; r < table.size(); ++r) {
+            AppendTextRow(piece, table, r);
+            if (piece.size() >= FileOutput::kBufferBytes) {
+                if (!file.write(piece))
+                    return false;
+                piece.clear();
+            }
+        }
+        return file.write(piece);
     });
-    const std::string name = ToStd(fileName);
-    out.message = out.ok ? std::string(kSavedText) + name + std::string(kSavedSuffix)
-                         : std::string(kSaveFailedText) + name;
-    return out;
 }
 
-SaveOutcome SaveXmlSnapshot(const ReadingTable& table, const QString& fileName) {
-    SaveOutcome out = WriteAtomically(fileName, FileForm::Xml,
-                                      [&](QIODevice& d) { return WriteSnapshot(table, d); });
-    if (!out.ok && out.message.empty())
-        out.message = "Could not write " + ToStd(fileName);
-    if (out.ok)
-        out.message.clear();
-    return out;
+SaveOutcome SaveXmlSnapshot(const ReadingTable& table, const QString& fileName,
+                            const SaveOptions& options) {
+    return WriteDataFile(fileName, FileForm::Xml, options, [&](FileOutput& file) {
+        FileOutputDevice device(file);
+        return WriteSnapshot(table, device) && !file.failed();
+    });
 }
 
-SaveOutcome SaveDataFile(const ReadingTable& table, const QString& fileName) {
-    return FormOf(fileName) == FileForm::Xml ? SaveXmlSnapshot(table, fileName)
-                                             : SaveTableToFile(table, fileName);
+SaveOutcome SaveDataFile(const ReadingTable& table, const QString& fileName,
+                         const SaveOptions& options) {
+    return FormOf(fileName) == FileForm::Xml ? SaveXmlSnapshot(table, fileName, options)
+                                             : SaveTableToFile(table, fileName, options);
 }
 
 std::string XmlSnapshotBytes(const ReadingTable& table) {
@@ -851,71 +1175,40 @@ std::string XmlSnapshotBytes(const ReadingTable& table) {
 }
 
 LoadOutcome LoadTextTableBytes(std::string_view bytes, ReadingTable& table,
-                               const LoadProgress& progress) {
-    TextTableReader reader(table, progress, int64_t(bytes.size()));
-    reader.feed(bytes, true);
-    return reader.finish();
+                               const LoadProgress& progress, size_t maxRows) {
+    MemorySource source(bytes);
+    return LoadTextTable(source, table, progress, kTextReadBlockBytes, maxRows);
 }
 
 LoadOutcome LoadTextTableFile(const QString& fileName, ReadingTable& table,
-                              const LoadProgress& progress, size_t blockBytes) {
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
-        return LoadFailure(FileForm::Text, "cannot open: " + ToStd(file.errorString()));
-    }
-    blockBytes = std::max<size_t>(blockBytes, 1);
-    TextTableReader reader(table, progress, file.size());
-    // The buffer holds the unfinished line of the last block (at most one
-    // line's worth) followed by the next block.
-    std::vector<char> buffer;
-    size_t held = 0;
-    for (;;) {
-        if (buffer.size() < held + blockBytes)
-            buffer.resize(held + blockBytes);
-        const qint64 got = file.read(buffer.data() + held, qint64(blockBytes));
-        if (got < 0) {
-            reader.fail("cannot read: " + ToStd(file.errorString()));
-            break;
-        }
-        held += size_t(got);
-        const bool atEnd = got == 0;
-        const size_t used = reader.feed({buffer.data(), held}, atEnd);
-        if (atEnd || reader.stopped())
-            break;
-        std::memmove(buffer.data(), buffer.data() + used, held - used);
-        held -= used;
-        // An unfinished line may still end in a CR awaiting its LF.
-        if (held > kMaxTextLineBytes + 1) {
-            reader.fail("line " + std::to_string(reader.lines() + 1) + " is longer than " +
-                        std::to_string(kMaxTextLineBytes) + " bytes");
-            break;
-        }
-    }
-    return reader.finish();
+                              const LoadProgress& progress, size_t blockBytes, size_t maxRows) {
+    FileSource source(fileName, progress);
+    if (!source.open())
+        return LoadFailure(FileForm::Text, "cannot open: " + source.error());
+    return LoadTextTable(source, table, progress, blockBytes, maxRows);
 }
 
 LoadOutcome LoadXmlSnapshotBytes(std::string_view bytes, ReadingTable& table,
-                                 const LoadProgress& progress) {
-    QXmlStreamReader reader(QByteArray::fromRawData(bytes.data(), qsizetype(bytes.size())));
-    return LoadSnapshotFrom(reader, table, progress, int64_t(bytes.size()));
+                                 const LoadProgress& progress, size_t maxRows) {
+    MemorySource source(bytes);
+    return LoadSnapshotFrom(source, table, progress, maxRows);
 }
 
 LoadOutcome LoadXmlSnapshot(const QString& fileName, ReadingTable& table,
-                            const LoadProgress& progress) {
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly)) {
-        return LoadFailure(FileForm::Xml, "cannot open: " + ToStd(file.errorString()));
-    }
-    QXmlStreamReader reader(&file);
-    return LoadSnapshotFrom(reader, table, progress, file.size());
+                            const LoadProgress& progress, size_t maxRows) {
+    FileSource source(fileName, progress);
+    if (!source.open())
+        return LoadFailure(FileForm::Xml, "cannot open: " + source.error());
+    return LoadSnapshotFrom(source, table, progress, maxRows);
 }
 
 LoadOutcome LoadTableFromFile(const QString& fileName, ReadingTable& table, bool emptyFirst,
-                              const LoadProgress& progress) {
+                              const LoadProgress& progress, size_t maxRows) {
     if (emptyFirst)
         table.clear();
-    return FormOf(fileName) == FileForm::Xml ? LoadXmlSnapshot(fileName, table, progress)
-                                             : LoadTextTableFile(fileName, table, progress);
+    return FormOf(fileName) == FileForm::Xml
+               ? LoadXmlSnapshot(fileName, table, progress, maxRows)
+               : LoadTextTableFile(fileName, table, progress, kTextReadBlockBytes, maxRows);
 }
 
 }  // namespace dmm

@@ -42,6 +42,9 @@ class ReadingLog {
     // else the PC clock now.
     bool INDataToTable(const CurrentReading& reading, bool repeatSet, bool recallCheck);
 
+    // True when the next reading would be turned away for the capacity.
+    bool AtCapacity() const { return RecordLimit <= RecordedCount; }
+
     // Empties the table and restarts the numbering (after the user agreed).
     // The last key, the capacity and the sampling mode stay.
     void Clear();

@@ -90,11 +90,33 @@ TEST_F(Links, PortPanelsCycleThroughTheFourPorts) {
     EXPECT_EQ(w.comm2().ComPort(), pnCOM3);
 }
 
-TEST_F(Links, SerialConnectWithoutAPortShowsTheSerialState) {
+TEST_F(Links, APortThatCannotBeOpenedSaysWhyAndStaysClosed) {
+    com()->click();
+    EXPECT_FALSE(com()->isChecked());
+    EXPECT_EQ(com()->text(), QStringLiteral("COM Connect"));
+    EXPECT_FALSE(w.comm2().IsPortOpen());
+    ASSERT_EQ(script.messages.size(), 1u);
+    EXPECT_EQ(script.messages[0].title, QStringLiteral("Error"));
+    EXPECT_EQ(script.messages[0].text,
+              QStringLiteral("COM1 could not be opened (/nonexistent/ttyS0):\n"
+                             "No such file or directory"));
+    EXPECT_TRUE(shown("USBCon"));
+    EXPECT_TRUE(find("BtCOM1")->isEnabled());
+    EXPECT_TRUE(action("START1")->isEnabled());
+    click("BTCon");
+    EXPECT_FALSE(com()->isChecked());
+    EXPECT_EQ(script.messages.size(), 2u);
+}
+
+TEST_F(Links, SerialConnectShowsTheSerialState) {
+    test::PseudoTerminal line;
+    ASSERT_TRUE(line.ok());
+    const QString path = line.slavePath();
+    w.comm2().setPortNameResolver([&path](TComPortNumber) { return path; });
     com()->click();
     EXPECT_TRUE(com()->isChecked());
     EXPECT_EQ(com()->text(), QStringLiteral("COM Disconnect"));
-    EXPECT_FALSE(w.comm2().IsPortOpen());  // no message: the port is missing
+    EXPECT_TRUE(w.comm2().IsPortOpen());
     EXPECT_TRUE(script.messages.empty());
     EXPECT_FALSE(shown("USBCon"));
     EXPECT_FALSE(shown("BTCon"));

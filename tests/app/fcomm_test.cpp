@@ -2,6 +2,8 @@
 // on the offscreen platform. Questions, notices and file dialogs are answered
 // by a script instead of modal boxes.
 
+#include <sys/stat.h>
+
 #include "window_fixture.h"
 
 namespace dmm::app {
@@ -416,6 +418,11 @@ TEST_F(Window, CapacityMenuLimitsRecording) {
     for (int i = 0; i < 1005; ++i)
         frame("123451120");
     EXPECT_EQ(w.table().size(), 1000u);
+    // Told once that recording stopped; the readings go on showing.
+    EXPECT_EQ(script.notices,
+              std::vector<QString>{QStringLiteral(
+                  "Information|Recording stopped: the table holds its limit of 1000 rows. "
+                  "Choose a larger capacity in the Record menu.")});
 
     find<QAction>("limitess")->trigger();
     EXPECT_EQ(w.readingLog().RecordLimit, 10000000);
@@ -639,7 +646,8 @@ TEST_F(DataFiles, FailuresAreReportedWithTheirTexts) {
     EXPECT_FALSE(load(path("missing.txt")));
     ASSERT_EQ(script.messages.size(), 1u);
     EXPECT_EQ(script.messages[0].title, QStringLiteral("Error"));
-    EXPECT_EQ(script.messages[0].text, QStringLiteral("Failed to Load File!"));
+    EXPECT_EQ(script.messages[0].text,
+              QStringLiteral("Failed to Load File!\ncannot open: No such file or directory"));
     EXPECT_EQ(script.messages[0].icon, WindowDialogs::Icon::Error);
     EXPECT_EQ(w.table().size(), 1u);
 
@@ -647,8 +655,8 @@ TEST_F(DataFiles, FailuresAreReportedWithTheirTexts) {
     find<QToolButton>("saveas")->click();
     ASSERT_EQ(script.messages.size(), 2u);
     EXPECT_EQ(script.messages[1].title, QString());
-    EXPECT_EQ(script.messages[1].text,
-              "Could not save table to specified file: " + script.saveName);
+    EXPECT_EQ(script.messages[1].text, "Could not save table to specified file: " +
+                                           script.saveName + "\nNo such file or directory");
     EXPECT_EQ(script.messages[1].icon, WindowDialogs::Icon::Error);
 
     // A snapshot that cannot be written goes to the general error handler.
@@ -728,6 +736,113 @@ TEST(DataFilesLoader, ClosingTheWindowDuringALoadStopsTheLoader) {
     reader.reset();
     QCoreApplication::processEvents();  // the loader's end finds no window
     EXPECT_EQ(script.messages.size(), 1u);
+}
+
+// A FIFO nobody writes to: the progress shows with a Cancel button, the rest
+// of the window (Quit included) stays within reach, and Escape cancels the
+// load, leaving the table as it was and saying nothing.
+TEST_F(DataFiles, AStuckLoadCanBeCancelledAndQuitStaysWithinReach) {
+    frame("123451120");
+    const RowData held = w.table().row(0);
+    script.openName = path("stuck.txt");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(script.openName).constData(), 0600), 0);
+    w.show();
+    QSignalSpy done(&w, &TFCOMM::dataFileLoaded);
+    find<QToolButton>("OpenDataFiles")->click();
+    QProgressDialog* progress = nullptr;
+    ASSERT_TRUE(WaitFor([&] {
+        progress = w.findChild<QProgressDialog*>(QStringLiteral("LoadProgress"));
+        return progress && progress->isVisible();
+    }));
+    EXPECT_TRUE(progress->findChild<QPushButton*>());  // Cancel
+
+    // Nothing blocks the window: Quit is answered while the read waits.
+    EXPECT_EQ(QGuiApplication::modalWindow(), nullptr);
+    script.answers = {false};
+    QTest::mouseClick(find<QPushButton>("BitBtn1"), Qt::LeftButton);
+    EXPECT_EQ(script.questions.size(), 1u);
+    EXPECT_TRUE(w.loading());
+
+    QTest::keyClick(progress, Qt::Key_Escape);
+    ASSERT_TRUE(done.wait(10000) || !done.isEmpty());
+    EXPECT_FALSE(done.at(0).at(0).toBool());
+    EXPECT_FALSE(w.loading());
+    ASSERT_EQ(w.table().size(), 1u);
+    EXPECT_EQ(w.table().row(0), held);
+    EXPECT_TRUE(script.messages.empty());
+    EXPECT_TRUE(find("OpenDataFiles")->isEnabled());
+}
+
+// Every recorded row is in the journal until the table is saved whole.
+TEST_F(DataFiles, RecordedRowsAreJournalledUntilASave) {
+    w.StartJournal(path("journal"));
+    ASSERT_TRUE(w.journal() && !w.journal()->failed()) << w.journal()->error();
+    frame("123451120");
+    frame("000421125");
+    w.journal()->flush();
+    ReadingTable journalled;
+    ASSERT_TRUE(RestoreJournal(w.journal()->path(), journalled).ok);
+    ASSERT_EQ(journalled.size(), 2u);
+    EXPECT_EQ(journalled.row(0), w.table().row(0));
+    EXPECT_EQ(journalled.row(1), w.table().row(1));
+
+    script.saveName = path("saved.txt");
+    find<QToolButton>("saveas")->click();
+    w.journal()->flush();
+    ReadingTable after;
+    ASSERT_TRUE(RestoreJournal(w.journal()->path(), after).ok);
+    EXPECT_TRUE(after.empty());
+}
+
+// A journal that a run left with rows is offered back at the next start; the
+// rows come back exactly, recording numbers on from them, and the journal
+// goes on in the same file.
+TEST_F(DataFiles, AnUnsavedJournalIsOfferedBack) {
+    const QString journals = path("journal");
+    ReadingTable left;
+    left.appendRecorded(7, "12:00:00", "DC", "1.2345", "V", "pass", 12345);
+    left.appendRecorded(8, "12:00:01", "AC", "-0.0042", "V", "Fail", -42);
+    QString file;
+    {
+        Journal earlier(journals);
+        ASSERT_TRUE(earlier.open());
+        earlier.append(left, 0, "AUTO");
+        earlier.append(left, 1, "");
+        earlier.flush();
+        file = earlier.path();
+    }
+    script.answers = {true};
+    w.StartJournal(journals);
+    ASSERT_EQ(script.questions.size(), 1u);
+    EXPECT_TRUE(script.questions[0].contains(QStringLiteral("2 readings, recorded between")))
+        << script.questions[0].toStdString();
+    ASSERT_EQ(w.table().size(), 2u);
+    EXPECT_EQ(w.table().row(0), left.row(0));
+    EXPECT_EQ(w.table().row(1), left.row(1));
+    EXPECT_EQ(w.journal()->path(), file);
+    frame("123461120");
+    EXPECT_EQ(w.table().integer(2, Field::No), 9);
+}
+
+// Declined, the unsaved rows move aside and the message says where.
+TEST_F(DataFiles, ADeclinedJournalIsKeptAside) {
+    const QString journals = path("journal");
+    {
+        Journal left(journals);
+        ASSERT_TRUE(left.open());
+        ReadingTable t;
+        t.appendRecorded(1, "12:00:00", "DC", "1.5", "V", "pass", 15);
+        left.append(t, 0, "AUTO");
+        left.flush();
+    }
+    script.answers = {false};
+    w.StartJournal(journals);
+    EXPECT_TRUE(w.table().empty());
+    ASSERT_EQ(script.messages.size(), 1u);
+    const QString kept = QDir(journals).filePath(QStringLiteral("kept"));
+    EXPECT_EQ(script.messages[0].text, QStringLiteral("The readings were kept in %1.").arg(kept));
+    EXPECT_EQ(QDir(kept).entryList(QDir::Files).size(), 1);
+    EXPECT_TRUE(FindUnsavedJournals(journals).empty());
 }
 
 // --- Printing ---------------------------------------------------------------

@@ -110,6 +110,7 @@ struct DialogScript {
     std::deque<bool> answers;  // Yes (true) or No, in order
     std::vector<QString> questions;
     std::vector<Message> messages;
+    std::vector<QString> notices;  // title|text of the notices that do not wait
     QString saveName;
     QString openName;
     QString pictureName;
@@ -133,6 +134,9 @@ class ScriptedDialogs : public WindowDialogs {
     }
     void tell(QWidget*, const QString& title, const QString& text, Icon icon) override {
         script_.messages.push_back({title, text, icon});
+    }
+    void notice(QWidget*, const QString& title, const QString& text) override {
+        script_.notices.push_back(title + u'|' + text);
     }
     QString saveFileName(QWidget*) override { return script_.saveName; }
     QString openFileName(QWidget*) override { return script_.openName; }

@@ -134,7 +134,8 @@ TEST_F(DataFiles, FailedSaveReportsAndKeepsWhatWasThere) {
     const QString noDir = path("missing/readings.txt");
     const SaveOutcome a = SaveTableToFile(t, noDir);
     EXPECT_FALSE(a.ok);
-    EXPECT_EQ(a.message, "Could not save table to specified file: " + noDir.toStdString());
+    EXPECT_EQ(a.message, "Could not save table to specified file: " + noDir.toStdString() +
+                             "\nNo such file or directory");
     EXPECT_FALSE(QFile::exists(noDir));
 
     // A name that is a directory: the save fails and the directory's content stays.
@@ -143,8 +144,8 @@ TEST_F(DataFiles, FailedSaveReportsAndKeepsWhatWasThere) {
     WriteBytes(inner, "old");
     const SaveOutcome b = SaveTableToFile(t, path("taken.txt"));
     EXPECT_FALSE(b.ok);
-    EXPECT_EQ(b.message,
-              "Could not save table to specified file: " + path("taken.txt").toStdString());
+    EXPECT_EQ(b.message, "Could not save table to specified file: " +
+                             path("taken.txt").toStdString() + "\nIs a directory");
     EXPECT_EQ(ReadBytes(inner), "old");
 
     const SaveOutcome x = SaveXmlSnapshot(t, path("missing/readings.xml"));
@@ -226,12 +227,12 @@ TEST(TextTable, LoadsLinesAndTokensIntoFields) {
     };
     EXPECT_EQ(RowsOf(t), expected);
 
-    // A NUL ends the text, in the middle of a line too.
+    // A NUL fails the line it is in; the rows before it stay.
     ReadingTable n;
     const LoadOutcome nul = LoadTextTableBytes("h\n1 a\n2 b\0c\n3 d\n"s, n);
-    ASSERT_TRUE(nul.ok) << nul.detail;
-    EXPECT_EQ(RowsOf(n), (std::vector<RowData>{Row(1, "a", {}, {}, {}, {}, {}),
-                                               Row(2, "b", {}, {}, {}, {}, {})}));
+    EXPECT_FALSE(nul.ok);
+    EXPECT_EQ(nul.detail, "line 3 holds a NUL byte: the file is damaged");
+    EXPECT_EQ(RowsOf(n), (std::vector<RowData>{Row(1, "a", {}, {}, {}, {}, {})}));
 
     // Without a header the first data row is lost; a lone header gives nothing.
     ReadingTable h;

@@ -1,5 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <csignal>
+
+#include <signal.h>
+
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
@@ -100,6 +107,112 @@ TEST(Dmmlog, UsageAndIoErrors) {
     EXPECT_TRUE(usb.err.contains("USB to Serial")) << usb.err.toStdString();
 }
 
+// A data file that cannot be read or written says so in two lines: the
+// window's message, then the file and the reason. A FIFO is written into and
+// stays one. A closed pipe ends a run quietly; any other failed write to
+// standard output is one message and exit 1.
+TEST(Dmmlog, FileAndOutputFailuresSayWhy) {
+    QTemporaryDir dir;
+    const QString table = dir.filePath("t.txt");
+    {
+        QFile f(table);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("No\tTime\r\n1\t12:00:00\tDC\t1.5\tV\tpass\r\n");
+    }
+    const Outcome toDir = Dmmlog({"--convert", table, dir.path()});
+    EXPECT_EQ(toDir.exitCode, 1);
+    EXPECT_EQ(toDir.err.toStdString(),
+              "dmmlog: Could not save table to specified file: " + dir.path().toStdString() +
+                  "\ndmmlog: " + dir.path().toStdString() + ": Is a directory\n");
+    const QString utf16 = dir.filePath("u.txt");
+    {
+        QFile f(utf16);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray("N\0o\0\r\0\n\0", 8));
+    }
+    const Outcome foreign = Dmmlog({"--convert", utf16, dir.filePath("out.txt")});
+    EXPECT_EQ(foreign.exitCode, 1);
+    EXPECT_TRUE(foreign.err.startsWith("dmmlog: Failed to Load File!\ndmmlog: " +
+                                       utf16.toLocal8Bit() + ": line 1 holds a NUL byte"))
+        << foreign.err.toStdString();
+    EXPECT_FALSE(QFile::exists(dir.filePath("out.txt")));
+
+    const QString fifo = dir.filePath("fifo.txt");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    QProcess reader;
+    reader.start(QStringLiteral("cat"), {fifo});
+    ASSERT_TRUE(reader.waitForStarted());
+    EXPECT_EQ(Dmmlog({"--convert", table, fifo}).exitCode, 0);
+    ASSERT_TRUE(reader.waitForFinished(10000));
+    EXPECT_EQ(
+        reader.readAllStandardOutput(),
+        QByteArray("No\tTime\tDC/AC\tValue\tUnit\tAUTO\r\n1\t12:00:00\tDC\t1.5\tV\tpass\r\n"));
+    struct stat st {};
+    ASSERT_EQ(::lstat(QFile::encodeName(fifo).constData(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+
+    // Thousands of rows into a pipe whose reader stops after one line.
+    QByteArray frames;
+    for (int i = 0; i < 5000; ++i)
+        frames += TarvoBytes({"123451120"}).mid(1);
+    const QString input = dir.filePath("meter.bin");
+    {
+        QFile f(input);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("\n" + frames);
+    }
+    QProcess pipeline;
+    pipeline.start(QStringLiteral("bash"),
+                   {"-c", "set -o pipefail; \"$0\" \"$1\" | head -n 1 > \"$2\"", kDmmlog, input,
+                    dir.filePath("head.txt")});
+    ASSERT_TRUE(pipeline.waitForFinished(30000));
+    EXPECT_EQ(pipeline.exitCode(), 0) << pipeline.readAllStandardError().toStdString();
+    EXPECT_TRUE(pipeline.readAllStandardError().isEmpty());
+
+    // A file size limit on the output: "File too large", once.
+    QProcess limited;
+    limited.setChildProcessModifier([] {
+        ::signal(SIGXFSZ, SIG_IGN);
+        rlimit small{4096, RLIM_INFINITY};
+        ::setrlimit(RLIMIT_FSIZE, &small);
+    });
+    limited.setStandardOutputFile(dir.filePath("limited.txt"));
+    limited.start(kDmmlog, {input});
+    ASSERT_TRUE(limited.waitForFinished(30000));
+    EXPECT_EQ(limited.exitCode(), 1);
+    EXPECT_EQ(limited.readAllStandardError(),
+              QByteArray("dmmlog: standard output: File too large\n"));
+}
+
+// Out of memory is a message and exit 1, and the --out file is not touched.
+// (An address-space limit cannot be set under AddressSanitizer, which
+// reserves terabytes of it.)
+TEST(Dmmlog, OutOfMemoryIsAMessage) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "an address-space limit does not work under AddressSanitizer";
+#endif
+    QTemporaryDir dir;
+    const QString big = dir.filePath("big.txt");
+    {
+        QFile f(big);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        const QByteArray block = QByteArray("1\n").repeated(1 << 20);
+        f.write("h\n");
+        for (int i = 0; i < 9; ++i)
+            f.write(block);
+    }
+    QProcess p;
+    p.setChildProcessModifier([] {
+        rlimit small{rlim_t(200) << 20, RLIM_INFINITY};
+        ::setrlimit(RLIMIT_AS, &small);
+    });
+    p.start(kDmmlog, {"--convert", big, dir.filePath("out.txt")});
+    ASSERT_TRUE(p.waitForFinished(60000));
+    EXPECT_EQ(p.exitCode(), 1);
+    EXPECT_EQ(p.readAllStandardError(), QByteArray("dmmlog: out of memory\n"));
+    EXPECT_FALSE(QFile::exists(dir.filePath("out.txt")));
+}
+
 // dmmlog has the line open once it runs at the meter's 2400 baud (a new
 // pseudo-terminal starts at another speed). The purge that follows the line
 // settings is long over after a pause, so nothing the meter sends is lost.
@@ -184,6 +297,101 @@ TEST(Dmmlog, SerialRunsStopAtTheCountOrOnASignal) {
     QFile f(saved);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_TRUE(f.readAll().contains("\t1.2345\tV\t"));
+}
+
+// With --reconnect a line that goes away is waited for: a new line at the
+// same path is opened by itself and its frames are recorded; the loss and the
+// return are one line each on standard error.
+TEST(Dmmlog, ReconnectWaitsForTheLineToComeBack) {
+    QTemporaryDir dir;
+    const QString link = dir.filePath("meter");
+    auto line = std::make_unique<test::PseudoTerminal>();
+    ASSERT_TRUE(line->ok());
+    ASSERT_TRUE(QFile::link(line->slavePath(), link));
+    QProcess p;
+    p.start(kDmmlog, {"--serial", link, "--reconnect"});
+    ASSERT_TRUE(WaitUntilOpened(*line));
+    ASSERT_TRUE(line->write(TarvoBytes({"123451120"})));
+    ASSERT_EQ(ReadUntilLines(p, 2).count("\r\n"), 2);
+
+    line->hangUp();
+    auto next = std::make_unique<test::PseudoTerminal>();
+    ASSERT_TRUE(next->ok());
+    ASSERT_TRUE(QFile::remove(link));
+    ASSERT_TRUE(QFile::link(next->slavePath(), link));
+    ASSERT_TRUE(WaitUntilOpened(*next));
+    // The run the old line left open (its last LF) ends with the first new
+    // frame, which it makes too long: that one is dropped, the next is read.
+    ASSERT_TRUE(next->write(TarvoBytes({"543211120", "543221120"})));
+    const QByteArray rows = ReadUntilLines(p, 1);
+    EXPECT_FALSE(rows.contains("\t5.4321\t")) << rows.toStdString();
+    EXPECT_TRUE(rows.contains("\t5.4322\t")) << rows.toStdString();
+    p.terminate();
+    ASSERT_TRUE(p.waitForFinished(10000));
+    EXPECT_EQ(p.exitCode(), 0);
+    const QByteArray err = p.readAllStandardError();
+    EXPECT_EQ(err.count('\n'), 2) << err.toStdString();
+    EXPECT_TRUE(err.contains("the line went silent; waiting for it to come back"));
+    EXPECT_TRUE(err.contains("the line is back"));
+}
+
+// The text form of --out grows row by row: a logger killed outright leaves
+// a file that loads with every row it wrote. A hang-up stops a run like
+// SIGTERM, with its rows kept.
+TEST(Dmmlog, OutIsWrittenAsRowsComeAndSurvivesAKill) {
+    QTemporaryDir dir;
+    const QString out = dir.filePath("log.txt");
+    QProcess killed;
+    killed.start(kDmmlog, {"--out", out, "-"});
+    ASSERT_TRUE(killed.waitForStarted());
+    killed.write(TarvoBytes({"123451120", "123461120", "123471120"}));
+    ASSERT_TRUE(killed.waitForBytesWritten(10000));
+    auto lines = [&] {
+        QFile f(out);
+        return f.open(QIODevice::ReadOnly) ? f.readAll().count("\r\n") : 0;
+    };
+    QElapsedTimer waited;
+    waited.start();
+    while (lines() < 4 && waited.elapsed() < 10000)
+        QThread::msleep(10);
+    ::kill(pid_t(killed.processId()), SIGKILL);
+    ASSERT_TRUE(killed.waitForFinished(10000));
+    ReadingTable table;
+    const LoadOutcome loaded = LoadTableFromFile(out, table, false);
+    ASSERT_TRUE(loaded.ok) << loaded.detail;
+    ASSERT_EQ(table.size(), 3u);
+    EXPECT_EQ(table.text(2, Field::Value), "1.2347");
+
+    QProcess hungUp;
+    hungUp.start(kDmmlog, {"--out", out, "-"});
+    ASSERT_TRUE(hungUp.waitForStarted());
+    hungUp.write(TarvoBytes({"000421125"}));
+    ASSERT_EQ(ReadUntilLines(hungUp, 2).count("\r\n"), 2);
+    ::kill(pid_t(hungUp.processId()), SIGHUP);
+    ASSERT_TRUE(hungUp.waitForFinished(10000));
+    EXPECT_EQ(hungUp.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(hungUp.exitCode(), 0);
+    ReadingTable again;
+    ASSERT_TRUE(LoadTableFromFile(out, again, false).ok);
+    EXPECT_EQ(again.size(), 1u);
+}
+
+// An --out that cannot be written ends the run before any input is read; rows
+// turned away for the capacity are said once and give exit status 3.
+TEST(Dmmlog, UnwritableOutAndAFullTable) {
+    QProcess waiting;
+    waiting.start(kDmmlog, {"--out", "/nonexistent/dir/log.txt", "-"});
+    ASSERT_TRUE(waiting.waitForFinished(10000));  // its input is never closed
+    EXPECT_EQ(waiting.exitCode(), 1);
+    EXPECT_TRUE(waiting.readAllStandardError().contains(
+        "/nonexistent/dir/log.txt: No such file or directory"));
+
+    const Outcome full =
+        Dmmlog({"--capacity", "2", "-"}, TarvoBytes({"123451120", "123461120", "123471120"}));
+    EXPECT_EQ(full.exitCode, 3);
+    EXPECT_EQ(full.out.count("\r\n"), 3);
+    EXPECT_EQ(full.err,
+              QByteArray("dmmlog: recording stopped: the table holds its limit of 2 rows\n"));
 }
 
 }  // namespace

@@ -11,14 +11,17 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QSocketNotifier>
 #include <QString>
+#include <QTime>
 #include <QTimer>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <optional>
 #include <string>
 
@@ -33,6 +36,8 @@
 #include "link/hid_hidapi_backend.h"
 #include "link/serial_port_driver.h"
 #include "record/data_files.h"
+#include "record/file_output.h"
+#include "record/json_rows.h"
 #include "record/reading_log.h"
 #include "record/recall_clock.h"
 
@@ -43,7 +48,8 @@ using namespace dmm;
 constexpr const char* kUsage =
     "usage: dmmlog [--family tarvo|mesko|dralin] [--format tsv|json] [--serial DEVICE | --usb]\n"
     "              [--interval SECONDS] [--no-repeat] [--capacity N] [--high X] [--low Y]\n"
-    "              [--recall HH:MM:SS[/STEP]] [--count N] [--out FILE] [FILE|-]\n"
+    "              [--recall HH:MM:SS[/STEP]] [--count N] [--out FILE] [--reconnect]\n"
+    "              [FILE|-]\n"
     "       dmmlog --convert IN OUT\n";
 
 struct UsageError {
@@ -63,7 +69,8 @@ struct Options {
     bool recall = false;
     std::string recallStart[3];
     std::string recallStep = "1";
-    long long count = -1;  // rows to record before stopping; -1: no limit
+    long long count = -1;    // rows to record before stopping; -1: no limit
+    bool reconnect = false;  // a link that goes away is waited for, not the end
     std::string out;
     std::string input = "-";
     bool convert = false;
@@ -145,6 +152,8 @@ Options ParseOptions(int argc, char** argv) {
             ParseRecall(value(), o);
         } else if (arg == "--count") {
             o.count = WholeNumber(value(), "--count", 0);
+        } else if (arg == "--reconnect") {
+            o.reconnect = true;
         } else if (arg == "--out") {
             o.out = value();
         } else if (arg == "--convert") {
@@ -185,22 +194,15 @@ void OnSignal(int) {
     }
 }
 
-std::string JsonString(std::string_view s) {
-    std::string out = "\"";
-    for (char ch : s) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += ch;
-        } else if (c < 0x20) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", c);
-            out += buf;
-        } else {
-            out += ch;
-        }
-    }
-    return out + "\"";
+long long MonotonicMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return ts.tv_sec * 1000LL + ts.tv_nsec / 1000000;
+}
+
+// The wall clock for messages about the link, as HH:MM:SS.
+std::string ClockText() {
+    return QTime::currentTime().toString(QStringLiteral("HH:mm:ss")).toStdString();
 }
 
 // The logger's stand-in for the window: the options are its widgets.
@@ -229,6 +231,15 @@ class LoggerHost : public DecoderHost {
     void INDataToTable(int) override {
         if (options_.count >= 0 && rows_ >= options_.count)
             return;  // done; the rest is ignored
+        if (log_.AtCapacity()) {
+            if (!capacityReached_) {
+                std::fprintf(stderr,
+                             "dmmlog: recording stopped: the table holds its limit of %d rows\n",
+                             log_.RecordLimit);
+            }
+            capacityReached_ = true;
+            return;
+        }
         if (!log_.INDataToTable(state_.Reading, options_.repeat, options_.recall))
             return;
         writeRow(table_.size() - 1);
@@ -241,35 +252,68 @@ class LoggerHost : public DecoderHost {
         if (!options_.json)
             appendText(TextTableHeader());
     }
+    // The text form of --out, written as rows are recorded.
+    void streamTextTo(FileOutput* file) { outText_ = file; }
+
+    // Writes what was recorded; false when the output failed (outputError()
+    // then holds the system's error number) or the --out file did.
     bool flush() {
+        if (outputError_ != 0 || !flushOut())
+            return false;
+        errno = 0;
         if (!pending_.empty()) {
-            if (std::fwrite(pending_.data(), 1, pending_.size(), out_) != pending_.size())
+            if (std::fwrite(pending_.data(), 1, pending_.size(), out_) != pending_.size()) {
+                outputError_ = errno ? errno : EIO;
                 return false;
+            }
             pending_.clear();
         }
-        return std::fflush(out_) == 0;
+        if (std::fflush(out_) != 0) {
+            outputError_ = errno ? errno : EIO;
+            return false;
+        }
+        return true;
     }
+    int outputError() const { return outputError_; }
+    bool capacityReached() const { return capacityReached_; }
     long long rows() const { return rows_; }
     const ReadingTable& table() const { return table_; }
 
   private:
+    // Each row reaches the --out file at once, and the disk at least once a
+    // second while rows come, so that a killed logger leaves them all.
+    bool flushOut() {
+        if (!outText_)
+            return true;
+        if (!outPending_.empty()) {
+            if (!outText_->write(outPending_) || !outText_->flush())
+                return false;
+            outPending_.clear();
+        }
+        const long long now = MonotonicMs();
+        if (now - lastSyncMs_ >= 1000) {
+            lastSyncMs_ = now;
+            return outText_->sync();
+        }
+        return true;
+    }
     void appendText(std::string_view s) { pending_ += s; }
     void writeRow(size_t i) {
+        if (outText_)
+            AppendTextRow(outPending_, table_, i);
         if (!options_.json) {
             AppendTextRow(pending_, table_, i);
             return;
         }
         const CurrentReading& r = state_.Reading;
-        char count[64];
-        std::snprintf(count, sizeof count, "%.15g", r.ReadingValue);
-        pending_ += "{\"no\":" + std::to_string(*table_.integer(i, Field::No));
-        pending_ += ",\"time\":" + JsonString(table_.text(i, Field::Time));
-        pending_ += ",\"function\":" + JsonString(r.FunctionText);
-        pending_ += ",\"value\":" + JsonString(r.ValueText);
-        pending_ += ",\"unit\":" + JsonString(r.UnitText);
-        pending_ += ",\"auto\":" + JsonString(r.AutoText);
-        pending_ += ",\"judge\":" + JsonString(r.JudgeText);
-        pending_ += ",\"count\":" + std::string(count) + "}\n";
+        AppendJsonRow(pending_, JsonRow{.no = table_.integer(i, Field::No),
+                                        .time = table_.text(i, Field::Time),
+                                        .function = r.FunctionText,
+                                        .value = r.ValueText,
+                                        .unit = r.UnitText,
+                                        .autoText = r.AutoText,
+                                        .judge = r.JudgeText,
+                                        .count = r.ReadingValue});
     }
 
     const Options& options_;
@@ -279,29 +323,41 @@ class LoggerHost : public DecoderHost {
     RecallClock clock_;
     FILE* out_;
     std::string pending_;
+    int outputError_ = 0;
+    FileOutput* outText_ = nullptr;
+    std::string outPending_;
+    long long lastSyncMs_ = 0;
     long long rows_ = 0;
+    bool capacityReached_ = false;
 };
 
-long long MonotonicMs() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return ts.tv_sec * 1000LL + ts.tv_nsec / 1000000;
+// A failure of a data file: the message as the window gives it, then the
+// file and the reason.
+void PrintFileFailure(std::string_view message, const std::string& path, const std::string& why) {
+    const std::string first(message.substr(0, message.find('\n')));
+    std::fprintf(stderr, "dmmlog: %s\ndmmlog: %s: %s\n", first.c_str(), path.c_str(), why.c_str());
+}
+
+// The command line waits for a FIFO's reader, as a shell's redirection does.
+// A reader that went away before the end (dmmlog --convert a.xml /dev/stdout
+// | head) ends the save quietly.
+bool SaveOrSay(const ReadingTable& table, const std::string& path) {
+    const SaveOutcome saved =
+        SaveDataFile(table, QString::fromStdString(path), SaveOptions{.waitForReader = true});
+    if (saved.ok || saved.systemError == EPIPE)
+        return true;
+    PrintFileFailure(saved.message, path, saved.reason);
+    return false;
 }
 
 int Convert(const Options& o) {
     ReadingTable table;
     const auto loaded = LoadTableFromFile(QString::fromStdString(o.convertIn), table, false);
     if (!loaded.ok) {
-        std::fprintf(stderr, "dmmlog: %s %s (%s)\n", loaded.message.c_str(), o.convertIn.c_str(),
-                     loaded.detail.c_str());
+        PrintFileFailure(loaded.message, o.convertIn, loaded.detail);
         return 1;
     }
-    const auto saved = SaveDataFile(table, QString::fromStdString(o.convertOut));
-    if (!saved.ok) {
-        std::fprintf(stderr, "dmmlog: %s\n", saved.message.c_str());
-        return 1;
-    }
-    return 0;
+    return SaveOrSay(table, o.convertOut) ? 0 : 1;
 }
 
 bool ReachedCount(const Options& o, const LoggerHost& host) {
@@ -382,8 +438,17 @@ std::unique_ptr<TCommPortDriver> OpenSerialPort(const std::string& device) {
         [path = QString::fromLocal8Bit(device.c_str())](TComPortNumber) { return path; });
     port->setComPort(pnCOM1);
     port->setComPortSpeed(br2400);
-    if (!port->OpenPort())
+    if (!port->OpenPort()) {
+        const QString why = port->OpenError();
+        std::fprintf(stderr, "dmmlog: cannot open %s: %s\n", device.c_str(),
+                     why.toLocal8Bit().constData());
+        if (why.contains(QStringLiteral("ermission"))) {
+            std::fprintf(stderr,
+                         "dmmlog: serial ports belong to the dialout group: join it with "
+                         "\"sudo adduser $USER dialout\", then log out and in again\n");
+        }
         return nullptr;
+    }
     return port;
 }
 
@@ -459,13 +524,25 @@ int ReadSerial(const Options& o, TCommPortDriver& port, LoggerHost& host, FrameR
         loop.deliver([&] { FeedChunk(o, receiver, host, data, size_t(size)); });
     };
     port.OnHangUp = [&](TCommPortDriver*) {
-        std::fprintf(stderr, "dmmlog: %s: the line went silent\n", o.serial.c_str());
-        loop.finish(1);
+        if (!o.reconnect) {
+            std::fprintf(stderr, "dmmlog: %s: the line went silent\n", o.serial.c_str());
+            loop.finish(1);
+            return;
+        }
+        std::fprintf(stderr, "dmmlog: %s %s: the line went silent; waiting for it to come back\n",
+                     ClockText().c_str(), o.serial.c_str());
     };
+    port.OnLineBack = [&](TCommPortDriver*) {
+        std::fprintf(stderr, "dmmlog: %s %s: the line is back\n", ClockText().c_str(),
+                     o.serial.c_str());
+    };
+    if (o.reconnect)
+        port.setReopenAfterHangUp(1000);
     const int status = loop.run();
     port.ClosePort();
     port.OnReceiveData = nullptr;
     port.OnHangUp = nullptr;
+    port.OnLineBack = nullptr;
     return status;
 }
 
@@ -526,16 +603,42 @@ int ReadUsb(const Options& o, LoggerHost& host, FrameReceiver& receiver) {
     return status;
 }
 
+// The --out file, opened before any input is read so that a path that cannot
+// be written is found at once: the text form is written as rows come, the
+// snapshot is only tried here (a FIFO or a device is left alone until the end).
+std::unique_ptr<FileOutput> OpenOut(const Options& o, bool& ok) {
+    ok = true;
+    if (o.out.empty())
+        return nullptr;
+    const QString name = QString::fromStdString(o.out);
+    auto file = FormOf(name) == FileForm::Text
+                    ? std::make_unique<FileOutput>(name, true, FileOutput::Placement::WriteInPlace)
+                    : std::make_unique<FileOutput>(name, false);
+    const QFileInfo target(name);
+    const bool tryOnly = FormOf(name) == FileForm::Xml;
+    if (tryOnly && target.exists() && !target.isFile() && !target.isDir())
+        return nullptr;
+    if (!file->open() || (!tryOnly && (!file->write(TextTableHeader()) || !file->sync()))) {
+        PrintFileFailure(std::string(kSaveFailedText) + o.out, o.out, file->error());
+        ok = false;
+        return nullptr;
+    }
+    if (tryOnly)
+        return nullptr;  // the new file is dropped; the old one stays
+    return file;
+}
+
 int Run(const Options& o) {
+    bool outOk = true;
+    const std::unique_ptr<FileOutput> outText = OpenOut(o, outOk);
+    if (!outOk)
+        return 1;
     int fd = 0;
     std::unique_ptr<TCommPortDriver> port;
     if (!o.serial.empty()) {
         port = OpenSerialPort(o.serial);
-        if (!port) {
-            std::fprintf(stderr, "dmmlog: cannot open %s (missing, busy or not permitted)\n",
-                         o.serial.c_str());
+        if (!port)
             return 1;
-        }
     } else if (!o.usb && o.input != "-") {
         fd = ::open(o.input.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0) {
@@ -548,26 +651,39 @@ int Run(const Options& o) {
     MeterState state;
     ApplyStartup(state, true, SystemDecimalSep(), NowDateTime());
     LoggerHost host(o, state, stdout);
+    host.streamTextTo(outText.get());
     FrameReceiver receiver(state, host);
     host.writeHeader();
-    if (!host.flush())
-        return 1;
-
-    int status = port    ? ReadSerial(o, *port, host, receiver)
+    int status = 0;
+    if (host.flush()) {
+        status = port    ? ReadSerial(o, *port, host, receiver)
                  : o.usb ? ReadUsb(o, host, receiver)
                          : ReadStream(o, fd, host, receiver);
+    }
     if (fd != 0)
         ::close(fd);
-    if (status == 0 && !host.flush())
-        status = 1;
-
-    if (!o.out.empty()) {
-        const auto saved = SaveDataFile(host.table(), QString::fromStdString(o.out));
-        if (!saved.ok) {
-            std::fprintf(stderr, "dmmlog: %s\n", saved.message.c_str());
+    host.flush();
+    if (const int error = host.outputError(); error != 0) {
+        // A reader that went away (dmmlog ... | head) ends the run quietly.
+        if (error == EPIPE) {
+            status = 0;
+        } else {
+            std::fprintf(stderr, "dmmlog: standard output: %s\n", SystemErrorText(error).c_str());
             status = 1;
         }
     }
+
+    if (outText) {
+        if (!outText->commit()) {
+            PrintFileFailure(std::string(kSaveFailedText) + o.out, o.out, outText->error());
+            status = 1;
+        }
+    } else if (!o.out.empty() && !SaveOrSay(host.table(), o.out)) {
+        status = 1;
+    }
+    // Rows turned away for the capacity are a run's own outcome.
+    if (status == 0 && host.capacityReached())
+        status = 3;
     return status;
 }
 
@@ -584,8 +700,13 @@ int main(int argc, char** argv) {
     }
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);
+    std::signal(SIGHUP, OnSignal);  // a closed terminal ends the run with its rows kept
     std::signal(SIGPIPE, SIG_IGN);
-    if (options.convert)
-        return Convert(options);
-    return Run(options);
+    try {
+        return options.convert ? Convert(options) : Run(options);
+    } catch (const std::bad_alloc&) {
+        // The --out file is written only as a whole, so what it held stays.
+        std::fprintf(stderr, "dmmlog: out of memory\n");
+        return 1;
+    }
 }
