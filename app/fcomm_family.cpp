@@ -16,6 +16,7 @@
 #include "app/fcomm.h"
 #include "decode/date_time.h"
 #include "decode/model_config.h"
+#include "record/journal.h"
 
 #ifndef DMM_VERSION
 #define DMM_VERSION "unknown"
@@ -119,9 +120,11 @@ void TFCOMM::AboutClick() {
             "Live readings, recording, charts and reports for handheld digital multimeters of "
             "the Tarvo, Mesko and Dralin families.\n\n"
             "Licence: GPL-3.0-or-later\n"
-            "Settings (the meter family): %2\n"
-            "Manual: %3/README.md")
-            .arg(QStringLiteral(DMM_VERSION), SettingsFileName(), QStringLiteral(DMM_DOC_DIR));
+            "Journal of recorded rows: %2\n"
+            "Settings (the meter family): %3\n"
+            "Manual: %4/README.md")
+            .arg(QStringLiteral(DMM_VERSION), JournalDirectory(), SettingsFileName(),
+                 QStringLiteral(DMM_DOC_DIR));
     dialogs_->tell(this, QStringLiteral("About TarvoMeter"), text,
                    WindowDialogs::Icon::Information);
 }

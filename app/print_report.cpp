@@ -86,15 +86,6 @@ constexpr double kFooterLeft = 8.5;
 constexpr double kFooterTop = 4.2;
 const char* const kFooter = "The Data Print Foot";
 
-// The table's text fields in the order a layout row keeps their ids.
-constexpr std::array<Field, 5> kTextFields = {Field::Time, Field::DcAc, Field::Value, Field::Unit,
-                                              Field::Auto};
-
-int TextSlot(Field field) {
-    const auto* it = std::find(kTextFields.begin(), kTextFields.end(), field);
-    return it == kTextFields.end() ? -1 : int(it - kTextFields.begin());
-}
-
 QFont FaceFont(Face face, double dotsPerMm) {
     QFont font(QStringLiteral("Arial"));
     if (face == Face::Report) {
@@ -215,33 +206,6 @@ class HeapKeptWhilePrinting {
 
 }  // namespace
 
-ReportLayout::ReportLayout(const ReadingTable& table) {
-    rows_.reserve(table.size());
-    // A recording repeats its function, unit and verdict from row to row, so
-    // most texts are settled by a look at the column's previous one.
-    std::array<std::string_view, kTextFields.size()> lastText{};
-    std::array<uint32_t, kTextFields.size()> lastId{};
-    for (size_t r = 0; r < table.size(); ++r) {
-        Row row{};
-        const std::optional<int32_t> no = table.integer(r, Field::No);
-        row.hasNo = no.has_value();
-        row.no = no.value_or(0);
-        for (size_t slot = 0; slot < kTextFields.size(); ++slot) {
-            const std::string_view text = table.text(r, kTextFields[slot]);
-            if (text.empty()) {
-                row.text[slot] = 0;
-                continue;
-            }
-            if (lastId[slot] == 0 || text != lastText[slot]) {
-                lastId[slot] = texts_.intern(text);
-                lastText[slot] = texts_.text(lastId[slot]);
-            }
-            row.text[slot] = lastId[slot];
-        }
-        rows_.push_back(row);
-    }
-}
-
 int ReportLayout::rowsPerPage() const {
     const double room = kPageFooterTop - kFirstDetailTop;
     // A hair of slack so that rounding in the heights never costs a row.
@@ -253,13 +217,12 @@ int ReportLayout::pageCount() const {
     return (rowCount() + perPage - 1) / perPage;
 }
 
-QString ReportLayout::text(const Row& row, Field field) const {
-    if (field == Field::No)
-        return row.hasNo ? QString::number(row.no) : QString();
-    const int slot = TextSlot(field);
-    if (slot < 0)
-        return {};
-    const std::string_view text = texts_.text(row.text[slot]);
+QString ReportLayout::text(int row, Field field) const {
+    if (field == Field::No) {
+        const std::optional<int32_t> no = rows_.integer(size_t(row), Field::No);
+        return no ? QString::number(*no) : QString();
+    }
+    const std::string_view text = rows_.text(size_t(row), field);
     const QString decoded = QString::fromUtf8(text.data(), qsizetype(text.size()));
     return field == Field::Unit ? SymbolText(decoded) : decoded;
 }
@@ -286,8 +249,7 @@ void ReportLayout::paintPage(QPainter& painter, int page, double dotsPerMm) cons
     for (int r = first; r < end; ++r) {
         const double top = kFirstDetailTop + (r - first) * kDetailHeight + kDetailTextTop;
         for (const Column& column : kColumns)
-            out.write(column.face, kMargin + column.left, top,
-                      text(rows_[size_t(r)], column.field));
+            out.write(column.face, kMargin + column.left, top, text(r, column.field));
     }
 
     out.write(Face::Report, kMargin + kFooterLeft, kPageFooterTop + kFooterTop,

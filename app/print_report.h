@@ -3,13 +3,12 @@
 // portrait paper, one detail band per row under a page header and column
 // headings, with a page footer at the bottom of every page.
 //
-// The layout keeps its own compact copy of the rows it was made from. The
-// preview stays open while readings go on being recorded, and a background
-// load may replace the whole table meanwhile; the table gives no warning
-// before it drops its rows, so holding on to them is the only way the report
-// can go on showing what it was laid out with. The copy keeps each distinct
-// text once, in a pool of its own like the table's, and a row as a number and
-// five text ids (28 bytes).
+// The layout keeps the rows it was made from. The preview stays open while
+// readings go on being recorded, and a background load may replace the whole
+// table meanwhile; the report holds a snapshot of the table, which shares the
+// table's rows and texts (a recorded row never changes) and keeps them when
+// the table is cleared or replaced, so it costs next to nothing however long
+// the recording.
 
 #include <QDialog>
 #include <QString>
@@ -43,12 +42,7 @@ class ReportLayout {
     static constexpr double kPageFooterHeight = 10.58;
 
     // Lays the report out from the table's rows as they are now.
-    explicit ReportLayout(const ReadingTable& table);
-    // Its text pool points into itself: moved, never copied.
-    ReportLayout(ReportLayout&&) noexcept = default;
-    ReportLayout& operator=(ReportLayout&&) noexcept = default;
-    ReportLayout(const ReportLayout&) = delete;
-    ReportLayout& operator=(const ReportLayout&) = delete;
+    explicit ReportLayout(const ReadingTable& table) : rows_(table.snapshot()) {}
 
     int rowCount() const { return int(rows_.size()); }
     // No rows, no pages: an empty table prints nothing at all.
@@ -70,16 +64,9 @@ class ReportLayout {
     bool print(QPrinter* printer, const std::function<bool(int, int)>& progress) const;
 
   private:
-    struct Row {
-        int32_t no;
-        bool hasNo;
-        uint32_t text[5];  // time, dc/ac, value, unit, auto; 0 is the empty text
-    };
+    QString text(int row, Field field) const;
 
-    QString text(const Row& row, Field field) const;
-
-    std::vector<Row> rows_;
-    TextPool texts_;  // each distinct text once, copied out of the table
+    ReadingTable::Snapshot rows_;
 };
 
 // The report's printer settings: A4 portrait, 10 mm margins, one copy, one

@@ -166,7 +166,8 @@ ReadingTable::Row& ReadingTable::newRow() {
     if (size_ == chunks_.size() * kChunkRows) {
         // Not zeroed: every row is written in full before it is read, and a
         // chunk's pages only become resident as rows fill them.
-        chunks_.push_back(std::make_unique_for_overwrite<Row[]>(kChunkRows));
+        chunks_.push_back(
+            std::shared_ptr<Row[]>(std::make_unique_for_overwrite<Row[]>(kChunkRows)));
     }
     Row& r = chunks_[size_ / kChunkRows][size_ % kChunkRows];
     ++size_;
@@ -177,7 +178,9 @@ uint32_t ReadingTable::internCut(int slot, std::string_view text) {
     text = CutToChars(text, kTextFieldSize);
     if (lastId_[slot] != 0 && text == lastText_[slot])
         return lastId_[slot];
-    const uint32_t id = pool_.intern(text);
+    if (!pool_)
+        pool_ = std::make_shared<TextPool>();  // a table moved from and filled again
+    const uint32_t id = pool_->intern(text);
     lastText_[slot].assign(text);
     lastId_[slot] = id;
     return id;
@@ -212,9 +215,11 @@ void ReadingTable::append(const RowData& row) {
 }
 
 void ReadingTable::clear() {
+    // New storage rather than emptied storage: a snapshot may still hold
+    // the old rows and texts.
     chunks_.clear();
     size_ = 0;
-    pool_.clear();
+    pool_ = std::make_shared<TextPool>();
     for (int i = 0; i < 5; ++i) {
         lastText_[i].clear();
         lastId_[i] = 0;
@@ -251,7 +256,7 @@ std::optional<int32_t> ReadingTable::integer(size_t row, Field f) const {
 std::string_view ReadingTable::text(size_t row, Field f) const {
     if (IsIntegerField(f))
         return {};
-    return pool_.text(at(row).text[TextSlot(f)]);
+    return pool_->text(at(row).text[TextSlot(f)]);
 }
 
 RowData ReadingTable::row(size_t i) const {
@@ -267,7 +272,31 @@ RowData ReadingTable::row(size_t i) const {
 }
 
 size_t ReadingTable::bytes() const {
-    return chunks_.size() * (kChunkRows * sizeof(Row) + sizeof(void*)) + pool_.bytes();
+    return chunks_.size() * (kChunkRows * sizeof(Row) + sizeof(void*)) +
+           (pool_ ? pool_->bytes() : 0);
+}
+
+ReadingTable::Snapshot ReadingTable::snapshot() const {
+    Snapshot s;
+    s.chunks_.assign(chunks_.begin(), chunks_.end());
+    s.pool_ = pool_;
+    s.size_ = size_;
+    return s;
+}
+
+std::optional<int32_t> ReadingTable::Snapshot::integer(size_t row, Field f) const {
+    const Row& r = at(row);
+    if (f == Field::No)
+        return r.nulls & 1 ? std::nullopt : std::optional<int32_t>(r.no);
+    if (f == Field::Nval)
+        return r.nulls & 2 ? std::nullopt : std::optional<int32_t>(r.nval);
+    return std::nullopt;
+}
+
+std::string_view ReadingTable::Snapshot::text(size_t row, Field f) const {
+    if (IsIntegerField(f))
+        return {};
+    return pool_->text(at(row).text[TextSlot(f)]);
 }
 
 }  // namespace dmm

@@ -104,6 +104,14 @@ class ReadingTable {
     // view knows to start over.
     uint64_t generation() const { return generation_; }
 
+    class Snapshot;
+    // The rows as they are now, kept whatever becomes of the table: a
+    // recorded row never changes, so the snapshot shares the table's row
+    // chunks and text pool rather than copying them, and clearing or
+    // replacing the table gives the table new storage instead of emptying
+    // the shared one. Costs a pointer per 65,536 rows.
+    Snapshot snapshot() const;
+
     // Memory held by the rows and the text pool, in bytes.
     size_t bytes() const;
 
@@ -120,14 +128,30 @@ class ReadingTable {
     const Row& at(size_t i) const { return chunks_[i / kChunkRows][i % kChunkRows]; }
     uint32_t internCut(int slot, std::string_view text);
 
-    std::vector<std::unique_ptr<Row[]>> chunks_;
+    std::vector<std::shared_ptr<Row[]>> chunks_;
     size_t size_ = 0;
-    TextPool pool_;
+    std::shared_ptr<TextPool> pool_ = std::make_shared<TextPool>();
     // The last text of each text column and its id: a recording repeats its
     // function, unit and often its time and value, so most texts skip the map.
     std::string lastText_[5];
     uint32_t lastId_[5] = {0, 0, 0, 0, 0};
     uint64_t generation_ = 0;
+};
+
+class ReadingTable::Snapshot {
+  public:
+    Snapshot() = default;
+    size_t size() const { return size_; }
+    std::optional<int32_t> integer(size_t row, Field f) const;  // no, nval
+    std::string_view text(size_t row, Field f) const;           // "" when null
+
+  private:
+    friend class ReadingTable;
+    const Row& at(size_t i) const { return chunks_[i / kChunkRows][i % kChunkRows]; }
+
+    std::vector<std::shared_ptr<const Row[]>> chunks_;
+    std::shared_ptr<const TextPool> pool_;
+    size_t size_ = 0;
 };
 
 }  // namespace dmm

@@ -4,6 +4,7 @@
 
 #include <QMouseEvent>
 
+#include "record/journal.h"
 #include "support/pseudo_terminal.h"
 #include "window_fixture.h"
 
@@ -329,6 +330,7 @@ TEST_F(Families, AboutNamesTheVersionAndWhereTheChoiceIsKept) {
     EXPECT_EQ(script.messages[0].title, QStringLiteral("About TarvoMeter"));
     EXPECT_TRUE(script.messages[0].text.contains(QStringLiteral(DMM_VERSION)));
     EXPECT_TRUE(script.messages[0].text.contains(TFCOMM::SettingsFileName()));
+    EXPECT_TRUE(script.messages[0].text.contains(JournalDirectory()));
 }
 
 }  // namespace
