@@ -191,6 +191,8 @@ class TFCOMM : public QMainWindow, public DecoderHost {
     void BtDiscon1Click();
     void USBConClick();
     void SetFeatureClick();
+    void ReadCurrentCable(bool on);
+    void ResumeCable();
     void ReadBtnClick();
     void ClearBtnClick();
     void InfoBtnClick();

@@ -259,10 +259,7 @@ void TFCOMM::USBConClick() {
         return;
     }
     const bool connect = USBCon->isChecked();
-    // The chosen family's cable handler; the button is disabled for a family
-    // without a cable.
-    const auto handler = family_ == Family::Mesko ? &TFCOMM::HMeskoHidData : &TFCOMM::HTarvoHidData;
-    CurrentHidDevice->SetDataHandler(connect ? TJvHidDataEvent(this, handler) : TJvHidDataEvent());
+    ReadCurrentCable(connect);
     USBCon->setText(connect ? QStringLiteral("USB Disconnect") : QStringLiteral("USB Connection"));
     for (QLabel* panel : portPanels_)
         panel->setVisible(!connect);
@@ -271,6 +268,31 @@ void TFCOMM::USBConClick() {
     if (!connect)
         portPanels_[size_t(COMM2->ComPort())]->raise();
     COMCon->setVisible(!connect);
+}
+
+// The current cable's reports go to the chosen family's cable handler (the
+// button is disabled for a family without a cable), or nowhere.
+void TFCOMM::ReadCurrentCable(bool on) {
+    if (!on) {
+        CurrentHidDevice->SetDataHandler(TJvHidDataEvent());
+        return;
+    }
+    CurrentHidDevice->SetDataHandler(TJvHidDataEvent(
+        this, family_ == Family::Mesko ? &TFCOMM::HMeskoHidData : &TFCOMM::HTarvoHidData));
+}
+
+// While "USB Disconnect" is shown, the cable found after a device change (it
+// was plugged back, or another device came or went) is set up and read again
+// without a click; the two presses remain for anything else.
+void TFCOMM::ResumeCable() {
+    if (!USBCon->isChecked())
+        return;
+    TJvHidDevice* cable = SelectedDevice();
+    if (!cable || !cable->ReadWriteAccess())
+        return;
+    SetFeatureClick();
+    receiver_.reports().IdleReportCount = 0;
+    ReadCurrentCable(true);
 }
 
 void TFCOMM::SetFeatureClick() {
@@ -335,7 +357,8 @@ void TFCOMM::HMeskoHidData(TJvHidDevice*, uint8_t ReportID, const uint8_t* Data,
 // --- The device list and its log ---------------------------------------------
 
 void TFCOMM::HidCtlDeviceChange(QObject*) {
-    // Any change stops USB reading; the buttons stay as they are.
+    // Any change stops USB reading and the buttons stay as they are; a cable
+    // still or again there is then taken up again.
     ReadBtn->setChecked(false);
     ReadBtnClick();
     CurrentHidDevice = nullptr;
@@ -347,6 +370,7 @@ void TFCOMM::HidCtlDeviceChange(QObject*) {
     for (int row = DevListBox->count() - 1; row >= 0; --row) {
         if (DevListBox->item(row)->text() == kCableName) {
             DevListBox->setCurrentRow(row);
+            ResumeCable();
             return;
         }
     }

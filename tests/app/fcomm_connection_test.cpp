@@ -359,23 +359,32 @@ TEST_F(Links, WatchdogGivesASilentCableUp) {
     EXPECT_TRUE(WaitFor([&] { return w.table().size() == 1; }));
 }
 
-TEST_F(Links, DeviceChangeStopsReadingAndKeepsTheButtons) {
+// While connected, a cable pulled and plugged back (or still there when
+// another device comes) is set up and read again without a click.
+TEST_F(Links, ACablePluggedBackIsTakenUpAgain) {
     hid->plug(Cable());
     usb()->click();
     ASSERT_TRUE(w.currentHidDevice()->IsReading());
+    hid->unplug(kCablePath);
+    EXPECT_TRUE(usb()->isChecked());  // the buttons stay
+    EXPECT_EQ(w.currentHidDevice(), nullptr);
+
+    hid->plug(Cable());
+    ASSERT_NE(w.currentHidDevice(), nullptr);
+    EXPECT_TRUE(w.currentHidDevice()->IsReading());
+    EXPECT_TRUE(
+        lines("HistoryListBox").filter(QStringLiteral("60 09 00 00 03 00 00 00 00 ")).size() >= 2);
+    sendReports(CableFrame("000061120"));
+    ASSERT_TRUE(WaitFor([&] { return w.table().size() == 1; }));
+
     FakeHidDevice keyboard;
     keyboard.path = "/dev/hidraw9";
     keyboard.product = u"Keyboard";
     hid->plug(keyboard);
-    EXPECT_TRUE(usb()->isChecked());  // the buttons stay
-    EXPECT_EQ(w.currentHidDevice(), nullptr);
     EXPECT_EQ(selectedLine(), QStringLiteral("USB to Serial"));
-    // Two presses connect again.
-    usb()->click();
-    usb()->click();
-    ASSERT_TRUE(usb()->isChecked());
-    sendReports(CableFrame("000061120"));
-    EXPECT_TRUE(WaitFor([&] { return w.table().size() == 1; }));
+    ASSERT_NE(w.currentHidDevice(), nullptr);
+    sendReports(CableFrame("000071120"));
+    EXPECT_TRUE(WaitFor([&] { return w.table().size() == 2; }));
 }
 
 TEST_F(Links, ReadErrorsAndUnplugWhileReading) {
