@@ -35,6 +35,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <algorithm>
 #include <charconv>
@@ -51,6 +52,7 @@
 #include "app/fcomm.h"
 #include "link/hid_fake_backend.h"
 #include "link/serial_port_driver.h"
+#include "record/journal.h"
 #include "tools/metersim/harness.h"
 
 namespace {
@@ -203,6 +205,13 @@ class Soak {
 
         dmm::app::TFCOMM w(nullptr, std::make_shared<dmm::FakeHidBackend>());
         w.show();
+        // Recording as the program does it: every row journalled.
+        QTemporaryDir journals;
+        w.StartJournal(journals.path());
+        if (!w.journal() || w.journal()->failed()) {
+            std::fprintf(stderr, "soak: no journal in %s\n", qPrintable(journals.path()));
+            return 2;
+        }
         w.limitessClick();
         w.comm2().setPortNameResolver(
             [terminal = meter_.terminal()](dmm::TComPortNumber) { return terminal; });
@@ -287,6 +296,7 @@ class Soak {
         check(rows == frames, "rows differ from the frames sent");
         check(errors == 0, "errors were reported");
         check(misdecodes.rows == 0, "misdecoded: " + misdecodes.first);
+        checkJournal(w);
 
         if (options_.flood) {
             figure("frames_per_s", double(rows) / wallSeconds_, "frames/s", 0);
@@ -305,6 +315,19 @@ class Soak {
                   end.table - base_.table + kAllowedBytesPerRow * added + kAllowedSlackBytes,
               "resident memory grew faster than the table");
         check(cpuPct < kCpuTargetPct, "processor share above target");
+    }
+
+    // The journal holds exactly the table: every row, as recorded.
+    void checkJournal(const dmm::app::TFCOMM& w) {
+        w.journal()->flush();
+        dmm::ReadingTable journalled;
+        const dmm::LoadOutcome back = dmm::RestoreJournal(w.journal()->path(), journalled);
+        size_t differing = journalled.size() == w.table().size() ? 0 : 1;
+        for (size_t i = 0; differing == 0 && i < journalled.size(); ++i)
+            differing += journalled.row(i) == w.table().row(i) ? 0 : 1;
+        figure("journal_rows", double(journalled.size()), "rows", 0);
+        check(back.ok && !w.journal()->failed(), "the journal could not be read back");
+        check(differing == 0, "the journal differs from the table");
     }
 
     void figure(const char* name, double value, const char* unit, int decimals) const {
