@@ -46,11 +46,6 @@ const QString kNoAccessText = QStringLiteral(
     "file 70-tarvometer-cable.rules into /etc/udev/rules.d (the program's package puts it in "
     "/usr/lib/udev/rules.d), then unplug the cable and plug it in again.");
 
-// Who may open serial ports on Debian and its kin.
-const QString kDialoutHint = QStringLiteral(
-    "Serial ports belong to the dialout group: join it with \"sudo adduser $USER dialout\", "
-    "then log out and in again.");
-
 // The newest lines of the log are kept; the oldest go.
 constexpr int kHistoryLines = 10000;
 
@@ -184,8 +179,8 @@ bool TFCOMM::SerialConnect() {
         QString text = QStringLiteral("COM%1 could not be opened (%2):\n%3")
                            .arg(int(COMM2->ComPort()) + 1)
                            .arg(COMM2->OpenedName(), COMM2->OpenError());
-        if (COMM2->OpenError().contains(QStringLiteral("ermission")))
-            text += QLatin1Char('\n') + kDialoutHint;
+        if (COMM2->OpenDenied())
+            text += QLatin1Char('\n') + QString::fromUtf8(kSerialAccessHint);
         dialogs_->tell(this, QStringLiteral("Error"), text, WindowDialogs::Icon::Error);
         return false;
     }

@@ -5,7 +5,6 @@
 // to its end before the readings that arrived meanwhile. A cancelled load
 // leaves the table as it was.
 
-#include <QFileInfo>
 #include <QProgressDialog>
 #include <QTableView>
 #include <QTimer>
@@ -73,17 +72,19 @@ void TFCOMM::StartLoad(const QString& fileName) {
     loadProgress_->setMinimumDuration(300);
     loadProgress_->setAutoClose(false);
     loadProgress_->setAutoReset(false);
-    // A FIFO or a device has no size to show progress against: the bar just
-    // shows that the load is waiting.
-    if (!QFileInfo(fileName).isFile())
-        loadProgress_->setMaximum(0);
     connect(loadProgress_, &QProgressDialog::canceled, this, &TFCOMM::CancelLoad,
             Qt::QueuedConnection);
     connect(loadPoll_, &QTimer::timeout, loadProgress_, [this] {
-        if (load_->finished())
+        if (load_->finished()) {
             FinishLoad();
-        else
-            loadProgress_->setValue(load_->permille());
+            return;
+        }
+        // A FIFO or a device has no size to show progress against: the bar
+        // then just shows that the load is waiting. (Asked of the loader, as
+        // even a look at the file could hang on a stalled mount.)
+        const int permille = load_->permille();
+        loadProgress_->setMaximum(permille < 0 ? 0 : 1000);
+        loadProgress_->setValue(std::max(permille, 0));
     });
     loadPoll_->start();
 }

@@ -100,6 +100,7 @@ bool TCommPortDriver::OpenPort() {
     const QString name = resolveName_(comPort_);
     openedName_ = name;
     openError_.clear();
+    openDenied_ = false;
     if (name.isEmpty()) {
         openError_ = QStringLiteral("no device stands for this port");
         return false;
@@ -108,6 +109,7 @@ bool TCommPortDriver::OpenPort() {
     // Exclusive: QSerialPort locks the device against every other opener.
     if (!port_.open(QIODevice::ReadWrite)) {
         openError_ = port_.errorString();
+        openDenied_ = port_.error() == QSerialPort::PermissionError;
         return false;
     }
     open_ = true;

@@ -50,6 +50,11 @@ int32_t BaudRateOf(TComPortBaudRate rate);
 // none does, so that opening it fails); on Windows COMn itself.
 QString DefaultPortName(TComPortNumber port);
 
+// What to tell a user who may not open a serial port, on Debian and its kin.
+inline constexpr const char* kSerialAccessHint =
+    "Serial ports belong to the dialout group: join it with \"sudo adduser $USER dialout\", "
+    "then log out and in again.";
+
 class TCommPortDriver;
 
 // Sender, DataPtr (the driver's own buffer, overwritten by the next poll:
@@ -72,6 +77,9 @@ class TCommPortDriver : public QObject {
     // could not be opened ("Permission denied").
     const QString& OpenedName() const { return openedName_; }
     const QString& OpenError() const { return openError_; }
+    // The last OpenPort was refused for want of permission (see
+    // kSerialAccessHint).
+    bool OpenDenied() const { return openDenied_; }
     // Stops polling and closes; bytes still queued are neither delivered nor
     // purged first.
     void ClosePort();
@@ -167,6 +175,7 @@ class TCommPortDriver : public QObject {
     PortNameResolver resolveName_;
     QString openedName_;
     QString openError_;
+    bool openDenied_ = false;
 };
 
 }  // namespace dmm

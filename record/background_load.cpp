@@ -17,8 +17,7 @@ BackgroundLoad::BackgroundLoad(const QString& fileName, size_t maxRows)
     : form_(FormOf(fileName)), shared_(std::make_shared<Shared>()) {
     thread_ = std::thread([shared = shared_, fileName, maxRows, form = form_] {
         auto progress = [&shared](int64_t done, int64_t total) {
-            if (total > 0)
-                shared->permille = int(std::min<int64_t>(done, total) * 1000 / total);
+            shared->permille = total > 0 ? int(std::min<int64_t>(done, total) * 1000 / total) : -1;
             return !shared->stop.load();
         };
         try {

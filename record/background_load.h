@@ -25,8 +25,8 @@ class BackgroundLoad {
     BackgroundLoad& operator=(const BackgroundLoad&) = delete;
 
     FileForm form() const { return form_; }
-    // How far the read has come, in thousandths of the file (0 for a file
-    // whose size is not known).
+    // How far the read has come, in thousandths of the file; -1 while a file
+    // whose size is not known (a FIFO, a device) is being waited on.
     int permille() const;
     // True once the thread is done; the outcome and the rows are then final.
     bool finished() const;

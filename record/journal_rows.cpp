@@ -1,5 +1,7 @@
 #include "record/journal_rows.h"
 
+#include "decode/text_rules.h"
+
 #include <QByteArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -147,7 +149,7 @@ class OwnRowScanner {
             }
             if (i_ + 6 > s_.size() || s_.substr(i_, 4) != "\\u00")
                 return false;
-            const int high = HexDigit(s_[i_ + 4]), low = HexDigit(s_[i_ + 5]);
+            const int high = HexValue(s_[i_ + 4]), low = HexValue(s_[i_ + 5]);
             if (high < 0 || high > 1 || low < 0)
                 return false;
             t += char(high * 16 + low);
@@ -159,16 +161,6 @@ class OwnRowScanner {
     bool atEnd() const { return i_ == s_.size(); }
 
   private:
-    static int HexDigit(char c) {
-        if (c >= '0' && c <= '9')
-            return c - '0';
-        if (c >= 'a' && c <= 'f')
-            return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F')
-            return c - 'A' + 10;
-        return -1;
-    }
-
     std::string_view s_;
     size_t i_ = 0;
 };

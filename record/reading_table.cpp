@@ -245,7 +245,10 @@ bool ReadingTable::isNull(size_t row, Field f) const {
 }
 
 std::optional<int32_t> ReadingTable::integer(size_t row, Field f) const {
-    const Row& r = at(row);
+    return IntegerOf(at(row), f);
+}
+
+std::optional<int32_t> ReadingTable::IntegerOf(const Row& r, Field f) {
     if (f == Field::No)
         return r.nulls & 1 ? std::nullopt : std::optional<int32_t>(r.no);
     if (f == Field::Nval)
@@ -285,12 +288,7 @@ ReadingTable::Snapshot ReadingTable::snapshot() const {
 }
 
 std::optional<int32_t> ReadingTable::Snapshot::integer(size_t row, Field f) const {
-    const Row& r = at(row);
-    if (f == Field::No)
-        return r.nulls & 1 ? std::nullopt : std::optional<int32_t>(r.no);
-    if (f == Field::Nval)
-        return r.nulls & 2 ? std::nullopt : std::optional<int32_t>(r.nval);
-    return std::nullopt;
+    return IntegerOf(at(row), f);
 }
 
 std::string_view ReadingTable::Snapshot::text(size_t row, Field f) const {

@@ -126,6 +126,8 @@ class ReadingTable {
 
     Row& newRow();
     const Row& at(size_t i) const { return chunks_[i / kChunkRows][i % kChunkRows]; }
+    // A row's no or nval, for the table and its snapshots alike.
+    static std::optional<int32_t> IntegerOf(const Row& r, Field f);
     uint32_t internCut(int slot, std::string_view text);
 
     std::vector<std::shared_ptr<Row[]>> chunks_;

@@ -442,11 +442,8 @@ std::unique_ptr<TCommPortDriver> OpenSerialPort(const std::string& device) {
         const QString why = port->OpenError();
         std::fprintf(stderr, "dmmlog: cannot open %s: %s\n", device.c_str(),
                      why.toLocal8Bit().constData());
-        if (why.contains(QStringLiteral("ermission"))) {
-            std::fprintf(stderr,
-                         "dmmlog: serial ports belong to the dialout group: join it with "
-                         "\"sudo adduser $USER dialout\", then log out and in again\n");
-        }
+        if (port->OpenDenied())
+            std::fprintf(stderr, "dmmlog: %s\n", kSerialAccessHint);
         return nullptr;
     }
     return port;
