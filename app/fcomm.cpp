@@ -122,7 +122,14 @@ char32_t TypedCharacter(const QKeyEvent& event) {
 }
 
 TFCOMM::TFCOMM(QWidget* parent, std::shared_ptr<HidBackend> hid)
-    : QMainWindow(parent), receiver_(state_, *this), log_(cds1_), dialogs_(StandardDialogs()) {
+    : QMainWindow(parent),
+      session_(state_),
+      cds1_(session_.table()),
+      receiver_(state_, session_),
+      dialogs_(StandardDialogs()) {
+    session_.setDisplay(this);
+    session_.onRecorded = [this](size_t row) { ReadingRecorded(row); };
+    session_.onCapacityReached = [this](int32_t limit) { CapacityReached(limit); };
     setObjectName(QStringLiteral("FCOMM"));
     setWindowTitle(ToQString(kDesignCaption));
     setWindowIcon(WindowIcon());
@@ -152,7 +159,8 @@ TFCOMM::TFCOMM(QWidget* parent, std::shared_ptr<HidBackend> hid)
 }
 
 TFCOMM::~TFCOMM() {
-    journal_.reset();  // its worker may post to this window until it ends
+    // The journal's worker may post to this window until it ends.
+    session_.StopJournal();
     CloseLinks();
     // A load still running is left to end on its own: its read may be stuck
     // in the system, and the window must not wait for it.
@@ -170,7 +178,8 @@ void TFCOMM::FormCreate() {
     systeminfomation->setText(QString::fromStdString(decimalSep));
     const StartupResult start =
         ApplyStartup(state_, IFDralin->isChecked(), decimalSep, NowDateTime());
-    log_.setTimeSeparator(SystemTimeSep());
+    session_.log().setTimeSeparator(SystemTimeSep());
+    ReadControls();
     auto* bottom = qobject_cast<QValueAxis*>(Chtshow->chart()->axes(Qt::Horizontal).value(0));
     trend_ = std::make_unique<TrendChart>(Series2, Series1, bottom);
     ChartPager = std::make_unique<TChartControl>(*trend_, 100);
@@ -202,7 +211,7 @@ void TFCOMM::LcdDisplayTarvo() {
         TFCOMM& window;
         ~RenderOnExit() { window.RenderLcd(); }
     } render{*this};
-    dmm::LcdDisplayTarvo(state_, *this);
+    dmm::LcdDisplayTarvo(state_, session_);
 }
 
 void TFCOMM::FormResize() {

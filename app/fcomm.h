@@ -36,6 +36,7 @@
 #include "record/reading_log.h"
 #include "record/reading_table.h"
 #include "record/recall_clock.h"
+#include "record/recording_session.h"
 
 class QAction;
 class QActionGroup;
@@ -109,7 +110,7 @@ inline QString ToQString(std::string_view text) {
 // edit boxes judge only what would be inserted.
 char32_t TypedCharacter(const QKeyEvent& event);
 
-class TFCOMM : public QMainWindow, public DecoderHost {
+class TFCOMM : public QMainWindow, public DecoderDisplay {
     Q_OBJECT
   public:
     static constexpr int kClientWidth = 716;
@@ -165,15 +166,16 @@ class TFCOMM : public QMainWindow, public DecoderHost {
     const MeterState& meterState() const { return state_; }
     const TChartControl& chartPager() const { return *ChartPager; }
     const ReadingTable& table() const { return cds1_; }
-    const ReadingLog& readingLog() const { return log_; }
-    const RecallClock& recallClock() const { return recall_; }
+    const RecordingSession& session() const { return session_; }
+    const ReadingLog& readingLog() const { return session_.log(); }
+    const RecallClock& recallClock() const { return session_.recall(); }
     const std::string& lastGoodHigh() const { return LastGoodHigh_; }
     const std::string& lastGoodLow() const { return LastGoodLow_; }
     bool loading() const { return load_ != nullptr; }
     // The recording journal in the folder given, after offering back what
     // earlier runs left unsaved there (the program turns it on; tests may).
     void StartJournal(const QString& directory);
-    Journal* journal() const { return journal_.get(); }
+    Journal* journal() const { return session_.journal(); }
 
     // Start-up and the window as a whole.
     void FormCreate();
@@ -255,18 +257,11 @@ class TFCOMM : public QMainWindow, public DecoderHost {
     void MaxrecordChange();
     void Timer2Timer();
 
-    // DecoderHost.
-    bool BtFillChecked() override;
-    bool RecordSIChecked() override;
-    bool IFDralinChecked() override;
-    std::string T1HIText() override;
-    std::string T1LOText() override;
+    // What the decoders draw (the recording session passes it on).
     void SetValueAxis(double minimum, double maximum) override;
     void ShowSeries(int index) override;
     void SetMeasuredValue(const std::string& valueText) override;
     void ShowVerdict(Verdict verdict) override;
-    double AdvanceRecallClock() override;
-    void INDataToTable(int unused) override;
     void SetBarPosition(int position) override;
     void Beep() override;
 
@@ -314,7 +309,10 @@ class TFCOMM : public QMainWindow, public DecoderHost {
     };
 
     // fcomm_host.cpp
-    void readingRecorded(double value);
+    // The switches and boxes the recording reads, into the session.
+    void ReadControls();
+    void ReadingRecorded(size_t row);
+    void CapacityReached(int32_t limit);
     void ShowPendingHostState();
     void ShowPendingVerdict(Verdict verdict);
     // The value box, the lamp and its caption as at start-up.
@@ -336,8 +334,6 @@ class TFCOMM : public QMainWindow, public DecoderHost {
     void CancelLoad();
     bool OfferUnsavedJournals(const QString& directory);
     void JournalFailed(const std::string& reason);
-    void JournalRecorded();
-    void JournalRestart();
     void EndLoad();
     void SetFileButtonsEnabled(bool enabled);
 
@@ -359,10 +355,11 @@ class TFCOMM : public QMainWindow, public DecoderHost {
     // The core.
     Family family_ = Family::Tarvo;
     MeterState state_;
+    // The table, the reading log, the recall clock, the limit texts and the
+    // journal; the decoders' host, which passes on what is drawn.
+    RecordingSession session_;
+    ReadingTable& cds1_;
     FrameReceiver receiver_;
-    ReadingTable cds1_;
-    ReadingLog log_;
-    RecallClock recall_;
     ReadingTableModel* model_ = nullptr;
     std::string LastGoodHigh_;
     std::string LastGoodLow_;
@@ -400,12 +397,6 @@ class TFCOMM : public QMainWindow, public DecoderHost {
     QElapsedTimer lcdShown_;
     QTimer* lcdTimer_ = nullptr;
     int lcdRefreshMs_ = kLcdRefreshMs;
-
-    // Every recorded row until the table is saved whole, cleared or replaced.
-    std::unique_ptr<Journal> journal_;
-
-    // Whether the user has been told that recording stopped at the capacity.
-    bool capacityNoticeShown_ = false;
 
     // A data file being read on a thread of its own.
     std::unique_ptr<BackgroundLoad> load_;

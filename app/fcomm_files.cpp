@@ -17,14 +17,6 @@
 #include "record/reading_table_model.h"
 
 namespace dmm::app {
-namespace {
-
-void AppendRows(ReadingTable& to, const ReadingTable& from, size_t first, size_t last) {
-    for (size_t i = first; i < last; ++i)
-        to.append(from.row(i));
-}
-
-}  // namespace
 
 void TFCOMM::saveasClick() {
     if (loading())
@@ -34,7 +26,7 @@ void TFCOMM::saveasClick() {
         return;
     const SaveOutcome outcome = SaveDataFile(cds1_, fileName);
     if (outcome.ok)
-        JournalRestart();  // every row is in the file now
+        session_.TableSaved();
     if (outcome.form == FileForm::Xml) {
         // The snapshot's failure is an error like any other, for the
         // general error handler.
@@ -113,32 +105,7 @@ void TFCOMM::FinishLoad() {
     ReadingTable& loaded = load_->table();
     const LoadOutcome outcome = load_->outcome();
     // Rows recorded while the file was read come after the file's rows.
-    const size_t recorded = cds1_.size() - rowsBeforeLoad_;
-    if (load_->form() == FileForm::Xml) {
-        // A snapshot replaces the table, but only once it was read whole.
-        if (outcome.ok) {
-            AppendRows(loaded, cds1_, rowsBeforeLoad_, cds1_.size());
-            cds1_.replaceWith(std::move(loaded));
-            // The journal holds what was recorded since: the rows that came
-            // in during the load.
-            JournalRestart();
-            if (journal_) {
-                for (size_t r = cds1_.size() - recorded; r < cds1_.size(); ++r)
-                    journal_->append(cds1_, r, {});
-            }
-        }
-    } else if (rowsBeforeLoad_ == 0) {
-        AppendRows(loaded, cds1_, 0, cds1_.size());
-        cds1_.replaceWith(std::move(loaded));
-    } else if (recorded == 0) {
-        AppendRows(cds1_, loaded, 0, loaded.size());
-    } else {
-        ReadingTable merged;
-        AppendRows(merged, cds1_, 0, rowsBeforeLoad_);
-        AppendRows(merged, loaded, 0, loaded.size());
-        AppendRows(merged, cds1_, rowsBeforeLoad_, cds1_.size());
-        cds1_.replaceWith(std::move(merged));
-    }
+    session_.MergeLoaded(std::move(loaded), rowsBeforeLoad_, load_->form(), outcome.ok);
     EndLoad();
 
     if (!outcome.ok) {

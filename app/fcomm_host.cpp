@@ -34,24 +34,16 @@ void SetPaletteColour(QWidget* widget, QPalette::ColorRole role, const QColor& c
 
 }  // namespace
 
-bool TFCOMM::BtFillChecked() {
-    return BtFill->isChecked();
-}
-
-bool TFCOMM::RecordSIChecked() {
-    return RecordSI->isChecked();
-}
-
-bool TFCOMM::IFDralinChecked() {
-    return IFDralin->isChecked();
-}
-
-std::string TFCOMM::T1HIText() {
-    return T1HI->text().toStdString();
-}
-
-std::string TFCOMM::T1LOText() {
-    return T1LO->text().toStdString();
+void TFCOMM::ReadControls() {
+    SessionControls& c = session_.controls;
+    c.fill = BtFill->isChecked();
+    c.sampling = RecordSI->isChecked();
+    c.dralinSwitch = IFDralin->isChecked();
+    c.repeat = RepeatSet->isChecked();
+    c.recall = RecallCheck->isChecked();
+    c.recallStep = TimeInt->text().toStdString();
+    c.high = T1HI->text().toStdString();
+    c.low = T1LO->text().toStdString();
 }
 
 // Every frame sets the axis; the chart lays itself out again at each change,
@@ -106,28 +98,16 @@ void TFCOMM::ClearVerdict() {
     judge->clear();
 }
 
-double TFCOMM::AdvanceRecallClock() {
-    return recall_.Advance(RecallCheck->isChecked(), TimeInt->text().toStdString(), NowDateTime());
+void TFCOMM::ReadingRecorded(size_t) {
+    pendingPage_ = ChartPager->AddPoint(state_.Reading.ChartValue);
+    MarkGridDirty();
 }
 
-void TFCOMM::INDataToTable(int) {
-    if (log_.INDataToTable(state_.Reading, RepeatSet->isChecked(), RecallCheck->isChecked())) {
-        readingRecorded(state_.Reading.ChartValue);
-        JournalRecorded();
-        MarkGridDirty();
-    } else if (log_.AtCapacity() && !capacityNoticeShown_) {
-        // Once, until the table is cleared or the capacity changes: the LCD
-        // goes on showing readings that are no longer recorded.
-        capacityNoticeShown_ = true;
-        dialogs_->notice(this, QStringLiteral("Information"),
-                         QStringLiteral("Recording stopped: the table holds its limit of %1 rows. "
-                                        "Choose a larger capacity in the Record menu.")
-                             .arg(log_.RecordLimit));
-    }
-}
-
-void TFCOMM::readingRecorded(double value) {
-    pendingPage_ = ChartPager->AddPoint(value);
+void TFCOMM::CapacityReached(int32_t limit) {
+    dialogs_->notice(this, QStringLiteral("Information"),
+                     QStringLiteral("Recording stopped: the table holds its limit of %1 rows. "
+                                    "Choose a larger capacity in the Record menu.")
+                         .arg(limit));
 }
 
 void TFCOMM::SetBarPosition(int position) {

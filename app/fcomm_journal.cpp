@@ -19,15 +19,14 @@ QString DateTimeText(const QDateTime& when) {
 }  // namespace
 
 void TFCOMM::StartJournal(const QString& directory) {
-    journal_ = std::make_unique<Journal>(directory);
     // The failure comes from the journal's worker: it is told on this thread.
-    journal_->setFailureHandler([this](const std::string& reason) {
+    session_.StartJournal(directory, [this](const std::string& reason) {
         QMetaObject::invokeMethod(
             this, [this, reason] { JournalFailed(reason); }, Qt::QueuedConnection);
     });
     const bool adopted = OfferUnsavedJournals(directory);
-    if (!adopted && !journal_->open())
-        JournalFailed(journal_->error());
+    if (!adopted && !session_.OpenJournal())
+        JournalFailed(session_.journal()->error());
 }
 
 bool TFCOMM::OfferUnsavedJournals(const QString& directory) {
@@ -59,38 +58,14 @@ bool TFCOMM::OfferUnsavedJournals(const QString& directory) {
                        WindowDialogs::Icon::Information);
         return false;
     }
-    // The first journal becomes this run's; the rows of any other join it,
-    // and its file goes aside.
-    bool adopted = false;
-    for (const UnsavedJournal& j : unsaved) {
-        const size_t before = cds1_.size();
-        const LoadOutcome restored = RestoreJournal(j.path, cds1_);
-        if (!restored.ok) {
-            KeepJournal(j.path);
-            dialogs_->tell(
-                this, QStringLiteral("Error"),
-                ToQString(kLoadFailedText) + QLatin1Char('\n') + ToQString(restored.detail),
-                WindowDialogs::Icon::Error);
-        }
-        if (!adopted && restored.ok && journal_->adopt(j.path)) {
-            adopted = true;
-            continue;
-        }
-        if (adopted) {
-            for (size_t r = before; r < cds1_.size(); ++r)
-                journal_->append(cds1_, r, {});
-        }
-        if (restored.ok)
-            KeepJournal(j.path);
-    }
-    // Recording goes on where the restored rows left off.
-    if (!cds1_.empty()) {
-        if (const auto no = cds1_.integer(cds1_.size() - 1, Field::No))
-            log_.ReadingNo = int32_t(uint32_t(*no) + 1u);
-        log_.RecordedCount = int32_t(std::min<size_t>(cds1_.size(), kMostTableRows));
+    const RecordingSession::RestoreResult restored = session_.RestoreJournals(unsaved);
+    for (const RecordingSession::RestoreFailure& failure : restored.failures) {
+        dialogs_->tell(this, QStringLiteral("Error"),
+                       ToQString(kLoadFailedText) + QLatin1Char('\n') + ToQString(failure.reason),
+                       WindowDialogs::Icon::Error);
     }
     SyncGrid();
-    return adopted;
+    return restored.adopted;
 }
 
 void TFCOMM::JournalFailed(const std::string& reason) {
@@ -98,16 +73,6 @@ void TFCOMM::JournalFailed(const std::string& reason) {
                      QStringLiteral("The recording journal cannot be written (%1): the readings "
                                     "are kept in memory only, until you save them.")
                          .arg(ToQString(reason)));
-}
-
-void TFCOMM::JournalRecorded() {
-    if (journal_)
-        journal_->append(cds1_, cds1_.size() - 1, state_.Reading.AutoText);
-}
-
-void TFCOMM::JournalRestart() {
-    if (journal_)
-        journal_->restart();
 }
 
 }  // namespace dmm::app

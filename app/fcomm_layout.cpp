@@ -779,6 +779,13 @@ void TFCOMM::ConnectHandlers() {
     auto handler = [this](void (TFCOMM::*method)()) {
         return [this, method] { RunHandler([this, method] { (this->*method)(); }); };
     };
+    // The recording reads the switches and boxes as they are at each frame:
+    // any change reaches it first, before the change's own handler runs.
+    for (QCheckBox* box : {BtFill, RecordSI, IFDralin, RepeatSet, RecallCheck})
+        connect(box, &QCheckBox::toggled, this, &TFCOMM::ReadControls);
+    for (QLineEdit* box : {TimeInt, T1HI, T1LO})
+        connect(box, &QLineEdit::textChanged, this, &TFCOMM::ReadControls);
+
     connect(BitBtn1, &QPushButton::clicked, this, handler(&TFCOMM::BitBtn1Click));
     for (QPushButton* link : {COMCon, USBCon}) {
         connect(link, &QPushButton::toggled, this,

@@ -17,15 +17,15 @@ void TFCOMM::RecallCheckClick() {
 }
 
 void TFCOMM::RecallCheckExit() {
-    recall_.Load(TimeH->text().toStdString(), TimeM->text().toStdString(),
-                 TimeS->text().toStdString());
+    session_.recall().Load(TimeH->text().toStdString(), TimeM->text().toStdString(),
+                           TimeS->text().toStdString());
 }
 
 void TFCOMM::TimeHKeyUp() {
     QLineEdit* boxes[] = {TimeH, TimeM, TimeS};
     const std::string texts[] = {TimeH->text().toStdString(), TimeM->text().toStdString(),
                                  TimeS->text().toStdString()};
-    recall_.TimeHKeyUp({texts[0], texts[1], texts[2]}, [&](int box) {
+    session_.recall().TimeHKeyUp({texts[0], texts[1], texts[2]}, [&](int box) {
         dialogs_->tell(this, QStringLiteral("Information"), QStringLiteral("Input error!"),
                        WindowDialogs::Icon::Information);
         boxes[box]->setText(QStringLiteral("00"));

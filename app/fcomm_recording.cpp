@@ -38,13 +38,12 @@ bool TFCOMM::RecordSITimeKeyPress(QKeyEvent* event) {
 }
 
 void TFCOMM::Timer1Timer() {
-    INDataToTable(0);
+    session_.INDataToTable(0);
     RenderLcd();
 }
 
 void TFCOMM::CapacityClick(size_t item) {
-    log_.RecordLimit = kCapacityItems[item].limit;
-    capacityNoticeShown_ = false;
+    session_.setCapacity(kCapacityItems[item].limit);
     for (size_t i = 0; i < capacityActions_.size(); ++i)
         capacityActions_[i]->setChecked(i == item);
 }
@@ -76,9 +75,7 @@ void TFCOMM::RecordNewClick() {
         return;
     }
     Bt10->setText(QString::number(ChartPager->Clear()));
-    log_.Clear();
-    capacityNoticeShown_ = false;
-    JournalRestart();
+    session_.Clear();
     SyncGrid();
 }
 

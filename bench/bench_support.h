@@ -1,7 +1,6 @@
 #pragma once
-// Shared pieces of the benchmarks: a decoder host that records through the
-// real reading log and does nothing else, a realistic Tarvo byte stream, and
-// resident memory.
+// Shared pieces of the benchmarks: the recording session with nothing drawn, a realistic Tarvo byte
+// stream, and resident memory.
 
 #include <chrono>
 #include <cstdint>
@@ -11,34 +10,25 @@
 #include <vector>
 
 #include "decode/date_time.h"
-#include "decode/decoder_host.h"
 #include "decode/meter_state.h"
-#include "record/reading_log.h"
+#include "record/recording_session.h"
 
 namespace dmm::bench {
 
-class LogHost : public DecoderHost {
-public:
-    explicit LogHost(MeterState& state) : state(state), log(table) {
-        log.RecordLimit = 100000000;
+// The recording session as a front end without a display sets it up, with
+// room for every row.
+class LogHost : public RecordingSession {
+  public:
+    explicit LogHost(MeterState& state)
+        : RecordingSession(state),
+          state(state),
+          table(RecordingSession::table()),
+          log(RecordingSession::log()) {
+        setCapacity(100000000);
     }
-    bool BtFillChecked() override { return false; }
-    bool RecordSIChecked() override { return false; }
-    bool IFDralinChecked() override { return true; }
-    std::string T1HIText() override { return "6000"; }
-    std::string T1LOText() override { return "-6000"; }
-    void SetValueAxis(double, double) override {}
-    void ShowSeries(int) override {}
-    void SetMeasuredValue(const std::string&) override {}
-    void ShowVerdict(Verdict) override {}
-    double AdvanceRecallClock() override { return NowDateTime(); }
-    void INDataToTable(int) override { log.INDataToTable(state.Reading, true, false); }
-    void SetBarPosition(int) override {}
-    void Beep() override {}
-
     MeterState& state;
-    ReadingTable table;
-    ReadingLog log;
+    ReadingTable& table;
+    ReadingLog& log;
 };
 
 // Tarvo frames on the line: a reading that wanders like a real one in a few
@@ -51,15 +41,18 @@ inline std::vector<uint8_t> TarvoStream(size_t frames, uint32_t seed = 1) {
     int value = 12345;
     for (size_t i = 0; i < frames; ++i) {
         value += int(rng() % 21) - 10;
-        if (value < 0) value = -value;
-        if (value > 19999) value = 19999 - (value - 19999);
+        if (value < 0)
+            value = -value;
+        if (value > 19999)
+            value = 19999 - (value - 19999);
         const char range = char('1' + (i / 5000) % 3);
         const char status = (rng() % 50 == 0) ? '5' : '1';
         char digits[16];
         std::snprintf(digits, sizeof digits, "%05d", value);
         const char fields[9] = {digits[0], digits[1], digits[2], digits[3], digits[4],
                                 range,     '1',       '2',       status};
-        for (char c : fields) out.push_back(uint8_t(0x30 | (c - '0')));
+        for (char c : fields)
+            out.push_back(uint8_t(0x30 | (c - '0')));
         out.push_back(0x0D);
         out.push_back(0x0A);
     }
@@ -74,7 +67,8 @@ inline double Seconds(std::chrono::steady_clock::duration d) {
 inline size_t ResidentBytes() {
     long pages = 0, resident = 0;
     if (FILE* f = std::fopen("/proc/self/statm", "r")) {
-        if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
+        if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2)
+            resident = 0;
         std::fclose(f);
     }
     return size_t(resident) * 4096;

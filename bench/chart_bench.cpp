@@ -82,12 +82,9 @@ struct ChartView {
 // to the pager.
 class ChartHost : public dmm::bench::LogHost {
   public:
-    ChartHost(dmm::MeterState& state, dmm::TChartControl& pager) : LogHost(state), pager(pager) {}
-    void INDataToTable(int) override {
-        if (log.INDataToTable(state.Reading, true, false))
-            pager.AddPoint(state.Reading.ReadingValue);
+    ChartHost(dmm::MeterState& state, dmm::TChartControl& pager) : LogHost(state) {
+        onRecorded = [this, &pager](size_t) { pager.AddPoint(this->state.Reading.ReadingValue); };
     }
-    dmm::TChartControl& pager;
 };
 
 struct Figures {

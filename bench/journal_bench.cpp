@@ -37,28 +37,15 @@ ReadingTable RecordedRows(size_t rows) {
     return table;
 }
 
-// The benchmarks' recording host with the journal on.
-class JournalHost : public bench::LogHost {
-  public:
-    JournalHost(MeterState& state, Journal& journal) : LogHost(state), journal_(journal) {}
-    void INDataToTable(int) override {
-        if (log.INDataToTable(state.Reading, true, false))
-            journal_.append(table, table.size() - 1, state.Reading.AutoText);
-    }
-
-  private:
-    Journal& journal_;
-};
-
 bool PipelineWithJournal(const QString& folder) {
     constexpr size_t kFrames = 1000000;
     const auto bytes = bench::TarvoStream(kFrames);
-    Journal journal(folder);
-    if (!journal.open())
-        return false;
     MeterState state;
     ApplyStartup(state, true, ".", NowDateTime());
-    JournalHost host(state, journal);
+    bench::LogHost host(state);
+    Journal& journal = host.StartJournal(folder);
+    if (!host.OpenJournal())
+        return false;
     FrameReceiver receiver(state, host);
     const auto start = Clock::now();
     for (size_t pos = 0; pos < bytes.size(); pos += 64) {

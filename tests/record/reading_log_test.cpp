@@ -2,6 +2,7 @@
 
 #include "decode/date_time.h"
 #include "record/reading_log.h"
+#include "record/recording_session.h"
 
 namespace dmm {
 namespace {
@@ -146,6 +147,40 @@ TEST(Table, ManyRowsAcrossChunks) {
         EXPECT_EQ(t.text(size_t(i), Field::Value), std::to_string(i % 37));
     }
     EXPECT_LT(t.bytes() / size_t(n), 48u);
+}
+
+// The recording session: the journal gets each row before the front end
+// hears of it; a reading turned away for the capacity is told once until the
+// table is cleared or the capacity changes; a row budget ends recording.
+TEST(Session, CapacityIsToldOnceAndTheBudgetEndsRecording) {
+    MeterState state;
+    state.Reading = Reading("1.0000");
+    RecordingSession session(state);
+    session.setClock([] { return TimeOfDay(9, 5, 7); });
+    std::vector<size_t> recorded;
+    std::vector<int32_t> told;
+    session.onRecorded = [&](size_t row) { recorded.push_back(row); };
+    session.onCapacityReached = [&](int32_t limit) { told.push_back(limit); };
+    session.setCapacity(2);
+    for (int i = 0; i < 4; ++i)
+        session.INDataToTable(0);
+    EXPECT_EQ(recorded, (std::vector<size_t>{0, 1}));
+    EXPECT_EQ(told, std::vector<int32_t>{2});
+    EXPECT_EQ(session.rowsTurnedAway(), 2);
+    session.Clear();
+    for (int i = 0; i < 3; ++i)
+        session.INDataToTable(0);
+    EXPECT_EQ(told, (std::vector<int32_t>{2, 2}));
+    EXPECT_EQ(session.table().size(), 2u);
+    EXPECT_EQ(session.table().integer(0, Field::No), 1);
+
+    session.setCapacity(100);
+    session.setRowBudget(5);
+    for (int i = 0; i < 10; ++i)
+        session.INDataToTable(0);
+    EXPECT_EQ(session.rowsRecorded(), 5);
+    EXPECT_TRUE(session.budgetSpent());
+    EXPECT_EQ(told.size(), 2u);
 }
 
 }  // namespace

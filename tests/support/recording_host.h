@@ -1,33 +1,35 @@
 #pragma once
-// A decoder host for tests: widget states set by the test, every effect
-// written to a call log in order, recording through a real reading log.
+// A decoder host for tests: the recording session with its switches and
+// boxes set by the test, every call written to a call log in order.
 
 #include <string>
 #include <vector>
 
 #include "decode/date_time.h"
-#include "decode/decoder_host.h"
-#include "decode/meter_state.h"
-#include "record/reading_log.h"
-#include "record/recall_clock.h"
+#include "record/recording_session.h"
 
 namespace dmm::test {
 
-class RecordingHost : public DecoderHost {
+class RecordingHost : public RecordingSession {
   public:
-    explicit RecordingHost(MeterState& state) : state(state), log(table) {
-        log.setClock([] { return TimeOfDay(12, 34, 56); });
+    explicit RecordingHost(MeterState& state)
+        : RecordingSession(state),
+          state(state),
+          table(RecordingSession::table()),
+          log(RecordingSession::log()),
+          clock(RecordingSession::recall()) {
+        setClock([] { return TimeOfDay(12, 34, 56); });
     }
 
-    // Widget states.
-    bool fill = false;
-    bool recordSI = false;
-    bool ifDralin = true;
-    bool recall = false;
-    bool repeat = true;
-    std::string high = "6000";
-    std::string low = "-6000";
-    std::string timeInt = "1";
+    // Switches and boxes.
+    bool& fill = controls.fill;
+    bool& recordSI = controls.sampling;
+    bool& ifDralin = controls.dralinSwitch;
+    bool& recall = controls.recall;
+    bool& repeat = controls.repeat;
+    std::string& high = controls.high;
+    std::string& low = controls.low;
+    std::string& timeInt = controls.recallStep;
 
     // Effects.
     std::vector<std::string> calls;
@@ -42,15 +44,10 @@ class RecordingHost : public DecoderHost {
     int offered = 0;
 
     MeterState& state;
-    ReadingTable table;
-    ReadingLog log;
-    RecallClock clock;
+    ReadingTable& table;
+    ReadingLog& log;
+    RecallClock& clock;
 
-    bool BtFillChecked() override { return fill; }
-    bool RecordSIChecked() override { return recordSI; }
-    bool IFDralinChecked() override { return ifDralin; }
-    std::string T1HIText() override { return high; }
-    std::string T1LOText() override { return low; }
     void SetValueAxis(double mn, double mx) override {
         axisMin = mn;
         axisMax = mx;
@@ -72,12 +69,12 @@ class RecordingHost : public DecoderHost {
     }
     double AdvanceRecallClock() override {
         calls.push_back("clock");
-        return clock.Advance(recall, timeInt, TimeOfDay(12, 34, 56));
+        return RecordingSession::AdvanceRecallClock();
     }
-    void INDataToTable(int) override {
+    void INDataToTable(int unused) override {
         ++offered;
         calls.push_back("record");
-        log.INDataToTable(state.Reading, repeat, recall);
+        RecordingSession::INDataToTable(unused);
     }
     void SetBarPosition(int position) override {
         bar = position;

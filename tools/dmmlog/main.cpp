@@ -27,7 +27,6 @@
 
 #include "chart/limit_rules.h"
 #include "decode/date_time.h"
-#include "decode/decoder_host.h"
 #include "decode/frame_assembly.h"
 #include "decode/model_config.h"
 #include "decode/text_rules.h"
@@ -38,8 +37,7 @@
 #include "record/data_files.h"
 #include "record/file_output.h"
 #include "record/json_rows.h"
-#include "record/reading_log.h"
-#include "record/recall_clock.h"
+#include "record/recording_session.h"
 
 namespace {
 
@@ -205,48 +203,34 @@ std::string ClockText() {
     return QTime::currentTime().toString(QStringLiteral("HH:mm:ss")).toStdString();
 }
 
-// The logger's stand-in for the window: the options are its widgets.
-class LoggerHost : public DecoderHost {
+// The logger's recording: the session with the options as its switches and
+// boxes, each recorded row written out at once.
+class LoggerHost {
   public:
     LoggerHost(const Options& o, MeterState& state, FILE* out)
-        : options_(o), state_(state), log_(table_), out_(out) {
-        log_.RecordLimit = o.capacity;
-        log_.setTimeSeparator(SystemTimeSep());
+        : options_(o), state_(state), session_(state), out_(out) {
+        session_.setCapacity(o.capacity);
+        session_.log().setTimeSeparator(SystemTimeSep());
+        SessionControls& c = session_.controls;
+        c.sampling = o.intervalSeconds > 0;
+        c.repeat = o.repeat;
+        c.recall = o.recall;
+        c.recallStep = o.recallStep;
+        c.high = o.high;
+        c.low = o.low;
         if (o.recall)
-            clock_.Load(o.recallStart[0], o.recallStart[1], o.recallStart[2]);
+            session_.recall().Load(o.recallStart[0], o.recallStart[1], o.recallStart[2]);
+        session_.setRowBudget(o.count);
+        session_.onRecorded = [this](size_t row) { writeRow(row); };
+        session_.onCapacityReached = [](int32_t limit) {
+            std::fprintf(
+                stderr, "dmmlog: recording stopped: the table holds its limit of %d rows\n", limit);
+        };
     }
 
-    bool BtFillChecked() override { return false; }
-    bool RecordSIChecked() override { return options_.intervalSeconds > 0; }
-    bool IFDralinChecked() override { return true; }
-    std::string T1HIText() override { return options_.high; }
-    std::string T1LOText() override { return options_.low; }
-    void SetValueAxis(double, double) override {}
-    void ShowSeries(int) override {}
-    void SetMeasuredValue(const std::string&) override {}
-    void ShowVerdict(Verdict) override {}
-    double AdvanceRecallClock() override {
-        return clock_.Advance(options_.recall, options_.recallStep, NowDateTime());
-    }
-    void INDataToTable(int) override {
-        if (options_.count >= 0 && rows_ >= options_.count)
-            return;  // done; the rest is ignored
-        if (log_.AtCapacity()) {
-            if (!capacityReached_) {
-                std::fprintf(stderr,
-                             "dmmlog: recording stopped: the table holds its limit of %d rows\n",
-                             log_.RecordLimit);
-            }
-            capacityReached_ = true;
-            return;
-        }
-        if (!log_.INDataToTable(state_.Reading, options_.repeat, options_.recall))
-            return;
-        writeRow(table_.size() - 1);
-        ++rows_;
-    }
-    void SetBarPosition(int) override {}
-    void Beep() override {}
+    RecordingSession& session() { return session_; }
+    // The sampling timer's tick.
+    void sample() { session_.INDataToTable(0); }
 
     void writeHeader() {
         if (!options_.json)
@@ -275,9 +259,9 @@ class LoggerHost : public DecoderHost {
         return true;
     }
     int outputError() const { return outputError_; }
-    bool capacityReached() const { return capacityReached_; }
-    long long rows() const { return rows_; }
-    const ReadingTable& table() const { return table_; }
+    bool capacityReached() const { return session_.rowsTurnedAway() > 0; }
+    long long rows() const { return session_.rowsRecorded(); }
+    const ReadingTable& table() const { return session_.table(); }
 
   private:
     // Each row reaches the --out file at once, and the disk at least once a
@@ -299,15 +283,16 @@ class LoggerHost : public DecoderHost {
     }
     void appendText(std::string_view s) { pending_ += s; }
     void writeRow(size_t i) {
+        const ReadingTable& table = session_.table();
         if (outText_)
-            AppendTextRow(outPending_, table_, i);
+            AppendTextRow(outPending_, table, i);
         if (!options_.json) {
-            AppendTextRow(pending_, table_, i);
+            AppendTextRow(pending_, table, i);
             return;
         }
         const CurrentReading& r = state_.Reading;
-        AppendJsonRow(pending_, JsonRow{.no = table_.integer(i, Field::No),
-                                        .time = table_.text(i, Field::Time),
+        AppendJsonRow(pending_, JsonRow{.no = table.integer(i, Field::No),
+                                        .time = table.text(i, Field::Time),
                                         .function = r.FunctionText,
                                         .value = r.ValueText,
                                         .unit = r.UnitText,
@@ -318,17 +303,13 @@ class LoggerHost : public DecoderHost {
 
     const Options& options_;
     MeterState& state_;
-    ReadingTable table_;
-    ReadingLog log_;
-    RecallClock clock_;
+    RecordingSession session_;
     FILE* out_;
     std::string pending_;
     int outputError_ = 0;
     FileOutput* outText_ = nullptr;
     std::string outPending_;
     long long lastSyncMs_ = 0;
-    long long rows_ = 0;
-    bool capacityReached_ = false;
 };
 
 // A failure of a data file: the message as the window gives it, then the
@@ -384,7 +365,7 @@ void FeedChunk(const Options& o, FrameReceiver& receiver, const LoggerHost& host
 
 // The sampling timer's tick; false when the row could not be written.
 bool SamplingTick(LoggerHost& host) {
-    host.INDataToTable(0);
+    host.sample();
     return host.flush();
 }
 
@@ -649,7 +630,7 @@ int Run(const Options& o) {
     ApplyStartup(state, true, SystemDecimalSep(), NowDateTime());
     LoggerHost host(o, state, stdout);
     host.streamTextTo(outText.get());
-    FrameReceiver receiver(state, host);
+    FrameReceiver receiver(state, host.session());
     host.writeHeader();
     int status = 0;
     if (host.flush()) {

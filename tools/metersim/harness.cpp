@@ -4,13 +4,11 @@
 #include <QDeadlineTimer>
 #include <climits>
 
-#include "chart/limit_rules.h"
-#include "decode/decoder_host.h"
 #include "decode/frame_assembly.h"
 #include "decode/meter_state.h"
 #include "decode/model_config.h"
 #include "decode/text_rules.h"
-#include "record/reading_log.h"
+#include "record/recording_session.h"
 
 namespace dmm::metersim {
 namespace {
@@ -26,34 +24,6 @@ dmm::Family CoreFamily(Family family) {
     }
     return dmm::Family::Tarvo;
 }
-
-// The window's host as it starts: no interval sampling, the start-up limits,
-// every reading recorded. Times are left out of the comparison, so one fixed
-// time saves asking the clock for each row.
-class ReferenceHost : public DecoderHost {
-  public:
-    ReferenceHost(MeterState& state, ReadingTable& table) : state_(state), log_(table) {
-        log_.RecordLimit = INT32_MAX;
-        log_.setClock([] { return 0.0; });
-    }
-    bool BtFillChecked() override { return false; }
-    bool RecordSIChecked() override { return false; }
-    bool IFDralinChecked() override { return true; }
-    std::string T1HIText() override { return std::string(kStartHighLimit); }
-    std::string T1LOText() override { return std::string(kStartLowLimit); }
-    void SetValueAxis(double, double) override {}
-    void ShowSeries(int) override {}
-    void SetMeasuredValue(const std::string&) override {}
-    void ShowVerdict(Verdict) override {}
-    double AdvanceRecallClock() override { return 0; }
-    void INDataToTable(int) override { log_.INDataToTable(state_.Reading, true, false); }
-    void SetBarPosition(int) override {}
-    void Beep() override {}
-
-  private:
-    MeterState& state_;
-    ReadingLog log_;
-};
 
 constexpr Field kComparedFields[] = {Field::DcAc, Field::Value, Field::Unit, Field::Auto};
 
@@ -149,9 +119,14 @@ int HeldMeter::release(int timeoutMs) {
 ReadingTable ReferenceRows(Family family, uint32_t seed, uint64_t frames, std::string_view dec) {
     MeterState state;
     ApplyStartup(state, true, dec, 0);
-    ReadingTable table;
-    ReferenceHost host(state, table);
-    FrameReceiver receiver(state, host);
+    // The window's recording as it starts (no interval sampling, the
+    // start-up limits, every reading recorded) with room for every row.
+    // Times are left out of the comparison, so one fixed time saves asking
+    // the clock for each row.
+    RecordingSession session(state);
+    session.setCapacity(INT32_MAX);
+    session.setClock([] { return 0.0; });
+    FrameReceiver receiver(state, session);
     FrameGenerator generator(family, seed);
     const dmm::Family core = CoreFamily(family);
     std::vector<uint8_t> bytes = generator.preamble();
@@ -164,7 +139,7 @@ ReadingTable ReferenceRows(Family family, uint32_t seed, uint64_t frames, std::s
         }
         bytes.clear();
     }
-    return table;
+    return std::move(session.table());
 }
 
 Misdecodes CompareWithReference(const ReadingTable& recorded, const ReadingTable& reference) {
