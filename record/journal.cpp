@@ -327,35 +327,6 @@ bool Journal::failToStart(std::string reason) {
     return false;
 }
 
-size_t Journal::formatTimestamp(char* out) {
-    timespec now{};
-    ::clock_gettime(CLOCK_REALTIME, &now);
-    if (now.tv_sec != stampSecond_) {
-        // The local date-time and offset change at most once a second.
-        stampSecond_ = now.tv_sec;
-        tm local{};
-        const time_t seconds = now.tv_sec;
-        ::localtime_r(&seconds, &local);
-        stampPrefixSize_ =
-            size_t(std::snprintf(stampPrefix_, sizeof stampPrefix_, "%04d-%02d-%02dT%02d:%02d:%02d",
-                                 local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
-                                 local.tm_hour, local.tm_min, local.tm_sec));
-        const long offset = local.tm_gmtoff;
-        const long minutes = (offset < 0 ? -offset : offset) / 60;
-        stampOffsetSize_ =
-            size_t(std::snprintf(stampOffset_, sizeof stampOffset_, "%c%02ld:%02ld",
-                                 offset < 0 ? '-' : '+', minutes / 60, minutes % 60));
-    }
-    const int ms = int(now.tv_nsec / 1000000);
-    char* p = std::copy_n(stampPrefix_, stampPrefixSize_, out);
-    *p++ = '.';
-    *p++ = char('0' + ms / 100);
-    *p++ = char('0' + ms / 10 % 10);
-    *p++ = char('0' + ms % 10);
-    p = std::copy_n(stampOffset_, stampOffsetSize_, p);
-    return size_t(p - out);
-}
-
 void Journal::append(const ReadingTable& table, size_t row, std::string_view autoText) {
     if (failed())
         return;
@@ -378,8 +349,8 @@ void Journal::append(const ReadingTable& table, size_t row, std::string_view aut
         std::lock_guard lock(mutex_);
         if (!running_ || failed())
             return;
-        char stamp[kTimestampBytes];
-        AppendJsonRow(pending_, json, {stamp, formatTimestamp(stamp)});
+        char stamp[LocalTimestamp::kMostBytes];
+        AppendJsonRow(pending_, json, {stamp, stamp_.format(stamp)});
         ++requested_;
         tooMuch = pending_.size() > kMostPendingBytes;
         wake = workerIdle_;

@@ -38,6 +38,7 @@
 #include <vector>
 
 #include "record/data_files.h"
+#include "record/json_rows.h"
 #include "record/reading_table.h"
 
 namespace dmm {
@@ -97,9 +98,6 @@ class Journal {
     void run();
     bool writeBatch(Batch& batch);
     bool syncFile();
-    // The time now as the rows carry it, into out; returns its length.
-    static constexpr size_t kTimestampBytes = 80;
-    size_t formatTimestamp(char* out);
 
     QString directory_;
     FailureHandler onFailure_;
@@ -125,11 +123,8 @@ class Journal {
     std::atomic<bool> failed_{false};
     std::thread worker_;
 
-    // The date-time text of the last whole second a row was recorded in.
-    int64_t stampSecond_ = -1;
-    char stampPrefix_[40] = {};  // 2026-12-09T19:20:01
-    char stampOffset_[24] = {};  // +01:00
-    size_t stampPrefixSize_ = 0, stampOffsetSize_ = 0;
+    // The time now as the rows carry it.
+    LocalTimestamp stamp_;
 };
 
 struct UnsavedJournal {

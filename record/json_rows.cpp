@@ -1,8 +1,10 @@
 #include "record/json_rows.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <ctime>
 
 namespace dmm {
 
@@ -79,7 +81,92 @@ void AppendJsonRow(std::string& out, const JsonRow& row, std::string_view timest
         out += ",\"timestamp\":";
         AppendJsonString(out, timestamp);
     }
+    if (row.si) {
+        out += ",\"si_value\":";
+        out += row.si->value ? *row.si->value : std::string_view("null");
+        out += ",\"si_unit\":";
+        if (row.si->unit.empty())
+            out += "null";
+        else
+            AppendJsonString(out, row.si->unit);
+    }
     out += "}\n";
+}
+
+namespace {
+
+void AppendCsvField(std::string& out, std::string_view text) {
+    if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
+        out += text;
+        return;
+    }
+    out += '"';
+    for (const char c : text) {
+        if (c == '"')
+            out += '"';
+        out += c;
+    }
+    out += '"';
+}
+
+}  // namespace
+
+void AppendCsvHeader(std::string& out) {
+    out += "timestamp,no,function,value,unit,si_value,si_unit,range,verdict\r\n";
+}
+
+void AppendCsvRow(std::string& out, const JsonRow& row, std::string_view timestamp) {
+    AppendCsvField(out, timestamp);
+    out += ',';
+    if (row.no)
+        AppendInteger(out, *row.no);
+    for (const auto& text : {row.function, row.value, row.unit}) {
+        out += ',';
+        AppendCsvField(out, text.value_or(std::string_view()));
+    }
+    out += ',';
+    if (row.si && row.si->value)
+        out += *row.si->value;
+    out += ',';
+    if (row.si)
+        AppendCsvField(out, row.si->unit);
+    for (const auto& text : {row.autoText, row.judge}) {
+        out += ',';
+        AppendCsvField(out, text.value_or(std::string_view()));
+    }
+    out += "\r\n";
+}
+
+size_t LocalTimestamp::format(char* out) {
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    if (now.tv_sec != second_) {
+        // The local date-time and offset change at most once a second.
+        second_ = now.tv_sec;
+        tm local{};
+        const time_t seconds = now.tv_sec;
+        ::localtime_r(&seconds, &local);
+        prefixSize_ = size_t(std::snprintf(prefix_, sizeof prefix_, "%04d-%02d-%02dT%02d:%02d:%02d",
+                                           local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+                                           local.tm_hour, local.tm_min, local.tm_sec));
+        const long offset = local.tm_gmtoff;
+        const long minutes = (offset < 0 ? -offset : offset) / 60;
+        offsetSize_ = size_t(std::snprintf(offset_, sizeof offset_, "%c%02ld:%02ld",
+                                           offset < 0 ? '-' : '+', minutes / 60, minutes % 60));
+    }
+    const int ms = int(now.tv_nsec / 1000000);
+    char* p = std::copy_n(prefix_, prefixSize_, out);
+    *p++ = '.';
+    *p++ = char('0' + ms / 100);
+    *p++ = char('0' + ms / 10 % 10);
+    *p++ = char('0' + ms % 10);
+    p = std::copy_n(offset_, offsetSize_, p);
+    return size_t(p - out);
+}
+
+std::string LocalTimestamp::now() {
+    char text[kMostBytes];
+    return std::string(text, format(text));
 }
 
 }  // namespace dmm
