@@ -78,9 +78,10 @@ class PseudoTerminal {
                 continue;
             unsigned char packet[512];
             const ssize_t n = ::read(master_, packet, sizeof packet);
-            if (n > 0 && packet[0] != TIOCPKT_DATA && (packet[0] & TIOCPKT_FLUSHREAD))
+            if (n > 0 && (packet[0] & TIOCPKT_FLUSHREAD))
                 return true;
-            // Until the line is opened its master reads nothing but EIO.
+            // A data packet (first byte 0) is what the opener sent. Until the
+            // line is opened its master reads nothing but EIO.
             if (n < 0 && errno == EIO)
                 ::poll(nullptr, 0, 10);
         }
