@@ -1,14 +1,18 @@
 // Program entry: the application with its general error handler, the main
 // window, and the empty second window that is never shown.
 //
-// usage: tarvometer [--family tarvo|mesko|dralin] [--port N=DEVICE]...
+// usage: tarvometer [--family tarvo|mesko|dralin] [--port N=DEVICE]... [--connect]
 //   --family mesko       decode that meter family (else the one chosen last
 //                        time in the "Meter" menu, else Tarvo)
 //   --port 1=/dev/pts/5  COM1 opens that device instead of the first of
 //                        /dev/ttyUSB0, /dev/ttyACM0, /dev/ttyS0 (for a meter
 //                        on an unusual adapter, or metersim's terminal)
+//   --connect            start with the serial link of COM1 on, as a click on
+//                        "COM Connection" does (a port that cannot be opened
+//                        says why and stays closed)
 
 #include <QCommandLineParser>
+#include <QPushButton>
 #include <QStringList>
 #include <QWidget>
 #include <array>
@@ -65,8 +69,12 @@ int main(int argc, char** argv) {
         QStringLiteral("COM N (1 to 4) opens DEVICE instead of /dev/ttyUSB, /dev/ttyACM or "
                        "/dev/ttyS N-1."),
         QStringLiteral("N=DEVICE"));
+    const QCommandLineOption connect(
+        QStringLiteral("connect"),
+        QStringLiteral("Start with the serial link of COM1 on, as \"COM Connection\" does."));
     parser.addOption(family);
     parser.addOption(port);
+    parser.addOption(connect);
     parser.process(app);
 
     PortMap ports;
@@ -99,5 +107,11 @@ int main(int argc, char** argv) {
     FCOMM.show();
     // Over the shown window: readings a crash left unsaved are offered back.
     FCOMM.StartJournal(dmm::JournalDirectory());
+    // After the journal, so that what is recorded is journalled and a port
+    // that cannot be opened is told over the window, as for a click.
+    if (parser.isSet(connect)) {
+        if (auto* button = FCOMM.findChild<QPushButton*>(QStringLiteral("COMCon")))
+            button->click();
+    }
     return app.exec();
 }

@@ -4,12 +4,17 @@
 // path. Closing the master hangs the line up, as pulling a USB adapter does.
 
 #include <fcntl.h>
+#include <poll.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QString>
+#include <algorithm>
+#include <cerrno>
 
 namespace dmm::test {
 
@@ -51,6 +56,36 @@ class PseudoTerminal {
         termios tio{};
         ::tcgetattr(master_, &tio);
         return tio;
+    }
+
+    // From now on the opener's flushes of its input are reported (the
+    // master's packet mode), for waitForInputFlush(). Set before the line is
+    // opened.
+    bool reportFlushes() {
+        int on = 1;
+        return master_ >= 0 && ::ioctl(master_, TIOCPKT, &on) == 0;
+    }
+
+    // Waits up to ms until the opener has thrown away what waited on its side
+    // of the line, as a serial port does when it is set up: what is written
+    // after that reaches it. Whatever the opener sent meanwhile is dropped.
+    bool waitForInputFlush(int ms) {
+        const QDeadlineTimer deadline(ms);
+        while (master_ >= 0 && !deadline.hasExpired()) {
+            pollfd p = {master_, POLLIN | POLLPRI, 0};
+            const int ready = ::poll(&p, 1, int(std::min<qint64>(deadline.remainingTime(), 100)));
+            if (ready <= 0)
+                continue;
+            unsigned char packet[512];
+            const ssize_t n = ::read(master_, packet, sizeof packet);
+            if (n > 0 && (packet[0] & TIOCPKT_FLUSHREAD))
+                return true;
+            // A data packet (first byte 0) is what the opener sent. Until the
+            // line is opened its master reads nothing but EIO.
+            if (n < 0 && errno == EIO)
+                ::poll(nullptr, 0, 10);
+        }
+        return false;
     }
 
     void hangUp() {
