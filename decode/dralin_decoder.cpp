@@ -255,6 +255,10 @@ void LcdDisplayDralin(MeterState& state, DecoderHost& host) {
     // 15. Digit captions.
     ShowDigits(lcd, d);
 
+    // The time stamp: a recall clock that runs moves on at every frame,
+    // so rows recorded by it are evenly spaced for this family too.
+    reading.ReadingTime = host.AdvanceRecallClock();
+
     // 16. Recording, whatever the sampling mode.
     host.INDataToTable(0);
 

@@ -140,6 +140,10 @@ void LcdDisplayMesko(MeterState& state, DecoderHost& host) {
     // 13. Digit captions.
     ShowDigits(lcd, d);
 
+    // The time stamp: a recall clock that runs moves on at every frame,
+    // so rows recorded by it are evenly spaced for this family too.
+    reading.ReadingTime = host.AdvanceRecallClock();
+
     // 14. Recording, whatever the sampling mode.
     host.INDataToTable(0);
 

@@ -174,10 +174,22 @@ TEST_F(MeskoDecoder, SegmentFrameFromTheSerialLine) {
     EXPECT_EQ(state.NoFrameTicks, 0);
     EXPECT_EQ(host.axisMin, -20000);
     EXPECT_EQ(host.axisMax, 20000);
-    EXPECT_EQ(host.calls, (std::vector<std::string>{"axis", "series", "record", "bar"}));
+    EXPECT_EQ(host.calls, (std::vector<std::string>{"axis", "series", "clock", "record", "bar"}));
     ASSERT_EQ(host.table.size(), 1u);
     EXPECT_EQ(host.table.text(0, Field::Value), "12.34");
     EXPECT_EQ(host.table.text(0, Field::DcAc), "AC");
+}
+
+// Rows stamped by the recall clock are evenly spaced for this family too.
+TEST_F(MeskoDecoder, TheRecallClockMovesOnAtEveryFrame) {
+    host.recall = true;
+    host.timeInt = "2";
+    host.clock.Load("10", "00", "00");
+    for (int i = 0; i < 3; ++i)
+        Decode(kAcVolts);
+    ASSERT_EQ(host.table.size(), 3u);
+    EXPECT_EQ(host.table.text(0, Field::Time), "10:00:02");
+    EXPECT_EQ(host.table.text(2, Field::Time), "10:00:06");
 }
 
 TEST_F(MeskoDecoder, FrameFromCableReports) {
@@ -446,7 +458,8 @@ TEST_F(MeskoDecoder, BeepsOncePerFrameBeyondTheCount) {
     host.calls.clear();
     Decode(Mesko{.digits = "3403", .c13 = 4});  // a new scale too
     EXPECT_EQ(host.beeps, 1);
-    EXPECT_EQ(host.calls, (std::vector<std::string>{"axis", "beep", "series", "record", "bar"}));
+    EXPECT_EQ(host.calls,
+              (std::vector<std::string>{"axis", "beep", "series", "clock", "record", "bar"}));
     Decode(Mesko{.digits = "3403", .minus = true});
     EXPECT_EQ(host.beeps, 2);
 }
@@ -506,7 +519,6 @@ TEST_F(MeskoDecoder, LeavesWhatOtherFamiliesDriveAlone) {
     // The digits' visibility is not the Mesko decoder's either.
     state.Lcd.hide(El::LcdDa);
     state.Lcd.hide(El::LcdDc);
-    state.Reading.ReadingTime = 123.5;
     state.Reading.JudgeText = "pass";
     host.recordSI = true;  // records whatever the sampling mode
 
@@ -523,13 +535,13 @@ TEST_F(MeskoDecoder, LeavesWhatOtherFamiliesDriveAlone) {
     EXPECT_FALSE(state.Lcd.visible(El::LcdDa));
     EXPECT_TRUE(state.Lcd.visible(El::LcdDb));
     EXPECT_FALSE(state.Lcd.visible(El::LcdDc));
-    EXPECT_EQ(state.Reading.ReadingTime, 123.5);
+    // Only the time stamp is taken: the recall clock runs for every family.
+    EXPECT_EQ(state.Reading.ReadingTime, TimeOfDay(12, 34, 56));
     EXPECT_EQ(state.Reading.JudgeText, "pass");
     EXPECT_EQ(state.Scale.AxisRange, 20000);
     EXPECT_EQ(host.offered, 4);
     EXPECT_EQ(host.verdicts, 0);
     for (const std::string& call : host.calls) {
-        EXPECT_NE(call, "clock");
         EXPECT_NE(call, "measured");
     }
 }

@@ -54,9 +54,11 @@ struct UsageError {
     std::string message;
 };
 
+enum class Format { Tsv, Json, Csv };
+
 struct Options {
     Family family = Family::Tarvo;
-    bool json = false;
+    Format format = Format::Tsv;
     std::string serial;
     bool usb = false;         // the first "USB to Serial" cable
     int intervalSeconds = 0;  // 0: every frame
@@ -127,9 +129,14 @@ Options ParseOptions(int argc, char** argv) {
                 throw UsageError{"unknown family '" + f + "'"};
         } else if (arg == "--format") {
             const std::string f = value();
-            if (f != "tsv" && f != "json")
+            if (f == "tsv")
+                o.format = Format::Tsv;
+            else if (f == "json")
+                o.format = Format::Json;
+            else if (f == "csv")
+                o.format = Format::Csv;
+            else
                 throw UsageError{"unknown format '" + f + "'"};
-            o.json = f == "json";
         } else if (arg == "--serial") {
             o.serial = value();
         } else if (arg == "--usb") {
@@ -233,8 +240,10 @@ class LoggerHost {
     void sample() { session_.INDataToTable(0); }
 
     void writeHeader() {
-        if (!options_.json)
+        if (options_.format == Format::Tsv)
             appendText(TextTableHeader());
+        else if (options_.format == Format::Csv)
+            AppendCsvHeader(pending_);
     }
     // The text form of --out, written as rows are recorded.
     void streamTextTo(FileOutput* file) { outText_ = file; }
@@ -286,24 +295,35 @@ class LoggerHost {
         const ReadingTable& table = session_.table();
         if (outText_)
             AppendTextRow(outPending_, table, i);
-        if (!options_.json) {
+        if (options_.format == Format::Tsv) {
             AppendTextRow(pending_, table, i);
             return;
         }
+        // For machines: the date-time of recording and the value in the
+        // base unit, whatever the locale and the LCD's letters.
         const CurrentReading& r = state_.Reading;
-        AppendJsonRow(pending_, JsonRow{.no = table.integer(i, Field::No),
-                                        .time = table.text(i, Field::Time),
-                                        .function = r.FunctionText,
-                                        .value = r.ValueText,
-                                        .unit = r.UnitText,
-                                        .autoText = r.AutoText,
-                                        .judge = r.JudgeText,
-                                        .count = r.ReadingValue});
+        const SiReading si = ToSi(r.ValueText, r.UnitText, state_.DecimalSep);
+        const JsonRow row{.no = table.integer(i, Field::No),
+                          .time = table.text(i, Field::Time),
+                          .function = r.FunctionText,
+                          .value = r.ValueText,
+                          .unit = r.UnitText,
+                          .autoText = r.AutoText,
+                          .judge = r.JudgeText,
+                          .count = r.ReadingValue,
+                          .si = &si};
+        char stamp[LocalTimestamp::kMostBytes];
+        const std::string_view timestamp(stamp, timestamp_.format(stamp));
+        if (options_.format == Format::Json)
+            AppendJsonRow(pending_, row, timestamp);
+        else
+            AppendCsvRow(pending_, row, timestamp);
     }
 
     const Options& options_;
     MeterState& state_;
     RecordingSession session_;
+    LocalTimestamp timestamp_;
     FILE* out_;
     std::string pending_;
     int outputError_ = 0;
