@@ -10,6 +10,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -72,6 +73,13 @@ TEST(Dmmlog, JsonLimitsCountAndSavedTable) {
     EXPECT_TRUE(lines[0].contains("\"value\":\"1.2345\"")) << lines[0].toStdString();
     EXPECT_TRUE(lines[0].contains("\"judge\":\"Fail\""));
     EXPECT_TRUE(lines[0].contains("\"count\":12345"));
+    EXPECT_TRUE(lines[0].contains("\"si_value\":1.2345,\"si_unit\":\"V\"}"));
+    EXPECT_TRUE(
+        QRegularExpression(R"("timestamp":"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d")")
+            .match(QString::fromUtf8(lines[0]))
+            .hasMatch())
+        << lines[0].toStdString();
+    EXPECT_TRUE(lines[1].contains("\"si_value\":null,\"si_unit\":\"Ω\"}"));
     EXPECT_TRUE(lines[1].contains("\"value\":\"0.L\""));
     EXPECT_TRUE(lines[1].contains("\"function\":\"OHM\""));
     EXPECT_TRUE(lines[2].contains("\"auto\":\"AUTO\""));
@@ -87,16 +95,53 @@ TEST(Dmmlog, JsonLimitsCountAndSavedTable) {
     EXPECT_TRUE(text.contains("\t0.L\t*\tFail\r\n"));
 }
 
+// CSV for spreadsheets, in any locale: the value with the locale's comma is
+// quoted, si_value is not; --opt=value and -- work as in other tools.
+TEST(Dmmlog, CsvRowsWhateverTheLocale) {
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("LC_ALL", "de_DE.UTF-8");
+    p.setProcessEnvironment(env);
+    p.start(kDmmlog, {"--format=csv", "--", "-"});
+    p.write(TarvoBytes({"123451120"}));
+    p.closeWriteChannel();
+    ASSERT_TRUE(p.waitForFinished(30000));
+    const QList<QByteArray> lines = p.readAllStandardOutput().split('\n');
+    ASSERT_GE(lines.size(), 2);
+    EXPECT_EQ(lines[0], "timestamp,no,function,value,unit,si_value,si_unit,range,verdict\r");
+    EXPECT_TRUE(QRegularExpression(R"(^[-0-9T:.+]{29},1,DC,"?1[.,]2345"?,V,1\.2345,V,,pass\r$)")
+                    .match(QString::fromUtf8(lines[1]))
+                    .hasMatch())
+        << lines[1].toStdString();
+}
+
 TEST(Dmmlog, UsageAndIoErrors) {
     for (const QStringList& bad :
          {QStringList{"--bogus"}, QStringList{"--family", "x"}, QStringList{"--interval", "0"},
           QStringList{"--recall", "25:00:00"}, QStringList{"a", "b"},
           QStringList{"--usb", "--serial", "/dev/ttyS0"}, QStringList{"--usb", "meter.bin"},
-          QStringList{"--usb", "--family", "dralin"}}) {
+          QStringList{"--usb", "--family", "dralin"}, QStringList{"--high", "abc"},
+          QStringList{"--low", "nan"}, QStringList{"--high", "1,5"},
+          QStringList{"--interval", "86401"}, QStringList{"--convert", "a"},
+          QStringList{"--format", "xml"}, QStringList{"--count", "1", "--count", "2"}}) {
         const Outcome r = Dmmlog(bad);
         EXPECT_EQ(r.exitCode, 2) << bad.join(' ').toStdString();
         EXPECT_EQ(r.err.count('\n'), 1);
+        EXPECT_TRUE(r.err.startsWith("dmmlog: ")) << r.err.toStdString();
+        EXPECT_TRUE(r.out.isEmpty());
     }
+    // A regular file is read before the first tick: interval sampling on it
+    // is refused. --help and --version answer on standard output.
+    QTemporaryDir dir;
+    QFile file(dir.filePath("meter.bin"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+    EXPECT_EQ(Dmmlog({"--interval", "1", file.fileName()}).exitCode, 2);
+    const Outcome help = Dmmlog({"--help"});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_TRUE(help.out.startsWith("Usage: dmmlog")) << help.out.toStdString();
+    EXPECT_TRUE(help.out.contains("--reconnect"));
+    EXPECT_TRUE(Dmmlog({"--version"}).out.startsWith("dmmlog "));
     EXPECT_EQ(Dmmlog({"/nonexistent/meter.bin"}).exitCode, 1);
     EXPECT_EQ(Dmmlog({"--convert", "/nonexistent/a.txt", "/tmp/b.txt"}).exitCode, 1);
     EXPECT_EQ(Dmmlog({"--serial", "/nonexistent/ttyS9"}).exitCode, 1);

@@ -7,11 +7,14 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QFileInfo>
+#include <QSerialPortInfo>
 #include <QSocketNotifier>
 #include <QString>
 #include <QTime>
@@ -28,6 +31,7 @@
 #include "chart/limit_rules.h"
 #include "decode/date_time.h"
 #include "decode/frame_assembly.h"
+#include "decode/meter_family.h"
 #include "decode/model_config.h"
 #include "decode/text_rules.h"
 #include "link/hid_controller.h"
@@ -43,12 +47,20 @@ namespace {
 
 using namespace dmm;
 
-constexpr const char* kUsage =
-    "usage: dmmlog [--family tarvo|mesko|dralin] [--format tsv|json] [--serial DEVICE | --usb]\n"
-    "              [--interval SECONDS] [--no-repeat] [--capacity N] [--high X] [--low Y]\n"
-    "              [--recall HH:MM:SS[/STEP]] [--count N] [--out FILE] [--reconnect]\n"
-    "              [FILE|-]\n"
-    "       dmmlog --convert IN OUT\n";
+// What --help prints before the options.
+constexpr const char* kDescription =
+    "Logs a digital multimeter without a window: reads the meter's bytes from FILE (or\n"
+    "standard input, -), a serial device (--serial) or the USB interface cable (--usb),\n"
+    "decodes them as the window does and writes every recorded row at once to standard\n"
+    "output: the text table (tsv), JSON lines or CSV. With --convert it converts a data\n"
+    "file between the text table and the XML snapshot instead.\n"
+    "\n"
+    "Numbers in --high and --low are written as in the window's limit boxes, with the\n"
+    "decimal separator of your locale.\n"
+    "\n"
+    "Exit status: 0 done (the input ended, the row count was reached, a signal stopped\n"
+    "it, or the reader of standard output went away); 1 an input, link or file failed;\n"
+    "2 bad usage; 3 rows were turned away because the table held its capacity.";
 
 struct UsageError {
     std::string message;
@@ -75,6 +87,7 @@ struct Options {
     std::string input = "-";
     bool convert = false;
     std::string convertIn, convertOut;
+    bool list = false;  // list the ports and cables
 };
 
 int32_t WholeNumber(const std::string& text, const char* option, int32_t minimum) {
@@ -107,82 +120,262 @@ void ParseRecall(const std::string& text, Options& o) {
     o.recall = true;
 }
 
-Options ParseOptions(int argc, char** argv) {
-    Options o;
-    bool inputSeen = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        auto value = [&]() -> std::string {
-            if (i + 1 >= argc)
-                throw UsageError{arg + " needs a value"};
-            return argv[++i];
-        };
-        if (arg == "--family") {
-            const std::string f = value();
-            if (f == "tarvo")
-                o.family = Family::Tarvo;
-            else if (f == "mesko")
-                o.family = Family::Mesko;
-            else if (f == "dralin")
-                o.family = Family::Dralin;
-            else
-                throw UsageError{"unknown family '" + f + "'"};
-        } else if (arg == "--format") {
-            const std::string f = value();
-            if (f == "tsv")
-                o.format = Format::Tsv;
-            else if (f == "json")
-                o.format = Format::Json;
-            else if (f == "csv")
-                o.format = Format::Csv;
-            else
-                throw UsageError{"unknown format '" + f + "'"};
-        } else if (arg == "--serial") {
-            o.serial = value();
-        } else if (arg == "--usb") {
-            o.usb = true;
-        } else if (arg == "--interval") {
-            o.intervalSeconds = WholeNumber(value(), "--interval", 1);
-        } else if (arg == "--no-repeat") {
-            o.repeat = false;
-        } else if (arg == "--capacity") {
-            const std::string c = value();
-            o.capacity =
-                c == "limitless" ? kCapacityItems[5].limit : WholeNumber(c, "--capacity", 0);
-        } else if (arg == "--high") {
-            o.high = value();
-        } else if (arg == "--low") {
-            o.low = value();
-        } else if (arg == "--recall") {
-            ParseRecall(value(), o);
-        } else if (arg == "--count") {
-            o.count = WholeNumber(value(), "--count", 0);
-        } else if (arg == "--reconnect") {
-            o.reconnect = true;
-        } else if (arg == "--out") {
-            o.out = value();
-        } else if (arg == "--convert") {
-            o.convert = true;
-            o.convertIn = value();
-            o.convertOut = value();
-        } else if (arg == "-h" || arg == "--help") {
-            std::fputs(kUsage, stdout);
-            std::exit(0);
-        } else if (arg.size() > 1 && arg[0] == '-' && arg != "-") {
-            throw UsageError{"unknown option " + arg};
-        } else {
-            if (inputSeen)
-                throw UsageError{"only one input may be given"};
-            o.input = arg;
-            inputSeen = true;
-        }
+// The devices named "USB to Serial" and whether this user may read them.
+void ListCables() {
+    TJvHidDeviceController controller(nullptr, std::make_shared<HidapiBackend>());
+    int found = 0;
+    for (int32_t i = 0; i < int32_t(controller.DeviceList().size()); ++i) {
+        TJvHidDevice* claimed = nullptr;
+        if (!controller.ClaimByIndex(claimed, i))
+            continue;
+        const std::unique_ptr<TJvHidDevice> device(claimed);
+        if (device->ProductText() != QStringLiteral("USB to Serial"))
+            continue;
+        ++found;
+        std::printf("  %s  (%s)\n", device->InterfacePath().c_str(),
+                    device->ReadWriteAccess() ? "you may read it"
+                                              : "this user may not read it: install "
+                                                "70-tarvometer-cable.rules into /etc/udev/rules.d");
     }
-    if ((!o.serial.empty() || o.usb) && inputSeen)
+    if (found == 0)
+        std::printf("  none found\n");
+}
+
+// --list: what --serial and --usb could read, and whether this user may.
+int ListLinks() {
+    bool denied = false;
+    std::printf("Serial ports (for --serial):\n");
+    const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
+    if (ports.isEmpty())
+        std::printf("  none found\n");
+    for (const QSerialPortInfo& port : ports) {
+        const QByteArray path = port.systemLocation().toLocal8Bit();
+        QString about = port.description();
+        if (!port.manufacturer().isEmpty())
+            about += (about.isEmpty() ? QString() : QStringLiteral(", ")) + port.manufacturer();
+        if (port.hasVendorIdentifier() && port.hasProductIdentifier()) {
+            about += QStringLiteral(" [%1:%2]")
+                         .arg(port.vendorIdentifier(), 4, 16, QLatin1Char('0'))
+                         .arg(port.productIdentifier(), 4, 16, QLatin1Char('0'));
+        }
+        const bool mayOpen = ::access(path.constData(), R_OK | W_OK) == 0;
+        denied = denied || !mayOpen;
+        std::printf("  %s  %s  (%s)\n", path.constData(),
+                    about.trimmed().isEmpty() ? "no description"
+                                              : about.trimmed().toLocal8Bit().constData(),
+                    mayOpen ? "you may open it" : "this user may not open it");
+    }
+    if (denied)
+        std::printf("  %s\n", kSerialAccessHint);
+    std::printf("USB interface cables (for --usb):\n");
+    ListCables();
+    return 0;
+}
+
+// One option of the parser and what it tells --help.
+QCommandLineOption Option(const char* name, const char* help, const char* value = nullptr) {
+    return value ? QCommandLineOption(QString::fromLatin1(name), QString::fromUtf8(help),
+                                      QString::fromLatin1(value))
+                 : QCommandLineOption(QString::fromLatin1(name), QString::fromUtf8(help));
+}
+
+// A limit as the window's limit boxes take it: a finite number, with the
+// locale's decimal separator.
+std::string LimitOption(const QString& text, const char* option) {
+    std::string limit = text.toStdString();
+    const auto number = LimitNumber(limit, SystemDecimalSep());
+    if (!number || !std::isfinite(*number)) {
+        throw UsageError{std::string(option) +
+                         " needs a number written with the decimal "
+                         "separator '" +
+                         SystemDecimalSep() + "', not '" + limit + "'"};
+    }
+    return limit;
+}
+
+// What FILE (or standard input) is: a regular file ends and holds no live
+// readings, so interval sampling makes no sense on it.
+bool IsRegularFile(const std::string& input) {
+    struct stat st {};
+    const int rc = input == "-" ? ::fstat(0, &st) : ::stat(input.c_str(), &st);
+    return rc == 0 && S_ISREG(st.st_mode);
+}
+
+// Parses the command line; nullopt when --help, --version or --list has been
+// answered (exit 0).
+std::optional<Options> ParseOptions(const QStringList& arguments) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QString::fromUtf8(kDescription));
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Show this help and exit."));
+    const QCommandLineOption version(QStringLiteral("version"),
+                                     QStringLiteral("Show the version and exit."));
+    const QCommandLineOption family =
+        Option("family", "Meter family to decode: tarvo (default), mesko or dralin.", "family");
+    const QCommandLineOption format =
+        Option("format",
+               "Rows as tsv (the program's text table, default), json (one object per line, with "
+               "timestamp, si_value and si_unit) or csv (RFC 4180, with a header line).",
+               "format");
+    const QCommandLineOption serial =
+        Option("serial", "Read the meter on this serial device (2400 baud 8N1).", "device");
+    const QCommandLineOption usb = Option("usb", "Read the meter through the USB interface cable.");
+    const QCommandLineOption list =
+        Option("list",
+               "List the serial ports and USB interface cables, and whether you may "
+               "open them, then exit.");
+    const QCommandLineOption interval =
+        Option("interval",
+               "Record one row every N seconds (1 to 86400) instead of every frame; needs a live "
+               "input (a serial device, the cable, a pipe or a terminal).",
+               "seconds");
+    const QCommandLineOption noRepeat =
+        Option("no-repeat", "Record a reading only when it differs from the last one.");
+    const QCommandLineOption capacity = Option(
+        "capacity", "Stop recording after N rows in all, or limitless (10,000,000; default).", "N");
+    const QCommandLineOption high = Option("high",
+                                           "High limit of the Pass/Fail verdict "
+                                           "(default 6000).",
+                                           "number");
+    const QCommandLineOption low =
+        Option("low", "Low limit of the Pass/Fail verdict (default -6000).", "number");
+    const QCommandLineOption recall =
+        Option("recall",
+               "Stamp rows with a clock that starts at HH:MM:SS and moves on STEP seconds (default "
+               "1) at every frame.",
+               "HH:MM:SS[/STEP]");
+    const QCommandLineOption count = Option("count", "Stop after N rows.", "N");
+    const QCommandLineOption reconnect =
+        Option("reconnect",
+               "When the serial device or the cable goes away or falls silent, wait for it and go "
+               "on, instead of ending with status 1.");
+    const QCommandLineOption out = Option(
+        "out",
+        "Also keep the rows in FILE: a text table written as rows come (synced at least once "
+        "a second), or an XML snapshot for a name ending in .xml, written at the end; - is "
+        "standard output.",
+        "file");
+    const QCommandLineOption convert =
+        Option("convert",
+               "Convert the data file IN into OUT (text table or XML snapshot, by "
+               "OUT's name) and exit.");
+    for (const QCommandLineOption* o :
+         {&help, &version, &family, &format, &serial, &usb, &list, &interval, &noRepeat, &capacity,
+          &high, &low, &recall, &count, &reconnect, &out, &convert}) {
+        parser.addOption(*o);
+    }
+    parser.addPositionalArgument(QStringLiteral("file"),
+                                 QStringLiteral("The meter's bytes (default -, standard input); "
+                                                "with --convert: IN OUT."),
+                                 QStringLiteral("[FILE | IN OUT]"));
+    if (!parser.parse(arguments)) {
+        QString error = parser.errorText();
+        if (error.endsWith(QLatin1Char('.')))
+            error.chop(1);
+        throw UsageError{error.toStdString()};
+    }
+    if (parser.isSet(help)) {
+        // The program by its name, not by the path it was started with.
+        QString text = parser.helpText();
+        const qsizetype at = arguments.isEmpty() ? -1 : text.indexOf(arguments.first());
+        if (at >= 0 && at < text.indexOf(QLatin1Char('\n')))
+            text.replace(at, arguments.first().size(), QStringLiteral("dmmlog"));
+        std::fputs(text.toLocal8Bit().constData(), stdout);
+        return std::nullopt;
+    }
+    if (parser.isSet(version)) {
+        std::printf("dmmlog %s\n", DMM_VERSION);
+        return std::nullopt;
+    }
+
+    // Each option once: a second value would be a silent surprise.
+    for (const QCommandLineOption* o :
+         {&family, &format, &serial, &interval, &capacity, &high, &low, &recall, &count, &out}) {
+        if (parser.values(*o).size() > 1)
+            throw UsageError{"--" + o->names().constLast().toStdString() + " is given twice"};
+    }
+    Options o;
+    o.list = parser.isSet(list);
+    if (parser.isSet(family)) {
+        const auto chosen = FamilyByName(parser.value(family).toStdString());
+        if (!chosen)
+            throw UsageError{"--family takes tarvo, mesko or dralin, not '" +
+                             parser.value(family).toStdString() + "'"};
+        o.family = *chosen;
+    }
+    if (parser.isSet(format)) {
+        const QString f = parser.value(format);
+        if (f == QLatin1String("tsv"))
+            o.format = Format::Tsv;
+        else if (f == QLatin1String("json"))
+            o.format = Format::Json;
+        else if (f == QLatin1String("csv"))
+            o.format = Format::Csv;
+        else
+            throw UsageError{"--format takes tsv, json or csv, not '" + f.toStdString() + "'"};
+    }
+    o.serial = parser.value(serial).toStdString();
+    if (parser.isSet(serial) && o.serial.empty())
+        throw UsageError{"--serial needs a device"};
+    o.usb = parser.isSet(usb);
+    if (parser.isSet(interval)) {
+        o.intervalSeconds = WholeNumber(parser.value(interval).toStdString(), "--interval", 1);
+        if (o.intervalSeconds > 86400)
+            throw UsageError{"--interval takes at most 86400 seconds (a day)"};
+    }
+    o.repeat = !parser.isSet(noRepeat);
+    if (parser.isSet(capacity)) {
+        const std::string c = parser.value(capacity).toStdString();
+        o.capacity = c == "limitless" ? kCapacityItems[5].limit : WholeNumber(c, "--capacity", 0);
+    }
+    if (parser.isSet(high))
+        o.high = LimitOption(parser.value(high), "--high");
+    if (parser.isSet(low))
+        o.low = LimitOption(parser.value(low), "--low");
+    if (parser.isSet(recall))
+        ParseRecall(parser.value(recall).toStdString(), o);
+    if (parser.isSet(count))
+        o.count = WholeNumber(parser.value(count).toStdString(), "--count", 0);
+    o.reconnect = parser.isSet(reconnect);
+    if (parser.isSet(out)) {
+        o.out = parser.value(out).toStdString();
+        if (o.out.empty())
+            throw UsageError{"--out needs a file name, or - for standard output"};
+        if (o.out == "-")
+            o.out.clear();  // the rows go to standard output anyway
+    }
+
+    const QStringList positional = parser.positionalArguments();
+    if (parser.isSet(convert)) {
+        if (positional.size() != 2)
+            throw UsageError{"--convert needs two files, IN and OUT"};
+        o.convert = true;
+        o.convertIn = positional[0].toStdString();
+        o.convertOut = positional[1].toStdString();
+        return o;
+    }
+    if (positional.size() > 1)
+        throw UsageError{"only one input may be given"};
+    if (!positional.isEmpty()) {
+        o.input = positional[0].toStdString();
+        if (o.input.empty())
+            throw UsageError{"the input needs a file name, or - for standard input"};
+    }
+    if (o.list)
+        return o;
+    if ((!o.serial.empty() || o.usb) && !positional.isEmpty())
         throw UsageError{"give either a link (--serial, --usb) or an input file"};
     if (!o.serial.empty() && o.usb)
         throw UsageError{"give either --serial or --usb"};
     if (o.usb && o.family == Family::Dralin)
         throw UsageError{"the dralin family has no cable"};
+    if (o.intervalSeconds > 0 && o.serial.empty() && !o.usb && IsRegularFile(o.input)) {
+        throw UsageError{
+            "--interval needs a live input (a serial device, the cable, a pipe or "
+            "a terminal); " +
+            (o.input == "-" ? std::string("standard input") : o.input) +
+            " is a regular file, read before the first tick"};
+    }
     return o;
 }
 
@@ -691,11 +884,16 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);  // locale and file services
     Options options;
     try {
-        options = ParseOptions(argc, argv);
+        std::optional<Options> parsed = ParseOptions(QCoreApplication::arguments());
+        if (!parsed)
+            return 0;  // --help or --version
+        options = std::move(*parsed);
     } catch (const UsageError& e) {
         std::fprintf(stderr, "dmmlog: %s (dmmlog --help for usage)\n", e.message.c_str());
         return 2;
     }
+    if (options.list)
+        return ListLinks();
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);
     std::signal(SIGHUP, OnSignal);  // a closed terminal ends the run with its rows kept
