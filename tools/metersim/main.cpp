@@ -34,6 +34,9 @@
 #include <string_view>
 #include <vector>
 
+#include <QCommandLineParser>
+#include <QStringList>
+
 #include "tools/metersim/frame_generator.h"
 
 namespace {
@@ -45,22 +48,13 @@ constexpr int kExitOk = 0;
 constexpr int kExitIo = 1;
 constexpr int kExitUsage = 2;
 
-constexpr char kUsage[] =
-    "usage: metersim [--family tarvo|mesko|dralin] [--rate HZ | --baud BAUD | --flood]\n"
-    "                [--count N] [--seed S] [--out FILE|-] [--pty [--link PATH] [--hold]]\n"
+constexpr char kDescription[] =
+    "Simulates a digital multimeter: sends the frames of one meter family at the\n"
+    "meter's pace, or as fast as the reader takes them, to standard output, a file\n"
+    "or a new pseudo-terminal that the program or dmmlog can open as a serial port.\n"
     "\n"
-    "  --family F   meter family to simulate (default tarvo)\n"
-    "  --rate HZ    frames per second (default 2, the meter's own pace)\n"
-    "  --baud BAUD  send byte by byte as fast as a serial line of BAUD (8N1) carries them\n"
-    "  --flood      send as fast as the reader takes them\n"
-    "  --count N    stop after N frames (default: run until stopped)\n"
-    "  --seed S     seed of the simulated readings; the same seed gives the same bytes\n"
-    "  --out FILE   write to FILE, or to standard output for - (default)\n"
-    "  --pty        create a pseudo-terminal, print its path, write the frames to it\n"
-    "  --link PATH  with --pty: also make PATH a symbolic link to the terminal\n"
-    "  --hold       with --pty: start at the first line on standard input, stop after\n"
-    "               the next line or at its end, print \"frames N\", and keep the\n"
-    "               terminal open until standard input ends\n";
+    "Exit status: 0 done, stopped by a signal or the reader went away; 1 an I/O\n"
+    "error; 2 bad usage.";
 
 constexpr size_t kFloodBatch = 4096;  // bytes per write when flooding
 constexpr int kRetryMs = 100;         // pause before retrying a terminal nobody reads
@@ -79,7 +73,7 @@ class UsageError : public std::runtime_error {
 };
 
 struct Options {
-    bool help = false;
+    bool answered = false;  // --help or --version has been answered
     Family family = Family::Tarvo;
     double rate = 2;
     bool rateGiven = false;
@@ -117,72 +111,107 @@ double ParsePositive(std::string_view option, std::string_view what, std::string
     return value;
 }
 
-Options ParseOptions(int argc, char** argv) {
-    Options options;
-    for (int i = 1; i < argc; ++i) {
-        std::string_view arg = argv[i];
-        std::string_view name = arg;
-        std::optional<std::string_view> inlineValue;
-        if (arg.starts_with("--")) {
-            if (const size_t eq = arg.find('='); eq != std::string_view::npos) {
-                name = arg.substr(0, eq);
-                inlineValue = arg.substr(eq + 1);
-            }
-        }
-        auto value = [&]() -> std::string_view {
-            if (inlineValue)
-                return *inlineValue;
-            if (i + 1 >= argc)
-                throw UsageError(std::string(name) + " needs a value");
-            return argv[++i];
-        };
-        auto flag = [&] {
-            if (inlineValue)
-                throw UsageError(std::string(name) + " takes no value");
-        };
+QCommandLineOption Option(const char* name, const char* help, const char* value = nullptr) {
+    return value ? QCommandLineOption(QString::fromLatin1(name), QString::fromUtf8(help),
+                                      QString::fromLatin1(value))
+                 : QCommandLineOption(QString::fromLatin1(name), QString::fromUtf8(help));
+}
 
-        if (name == "-h" || name == "--help") {
-            flag();
-            options.help = true;
-        } else if (name == "--family") {
-            const std::string_view text = value();
-            const auto family = dmm::metersim::FamilyFromName(text);
-            if (!family) {
-                throw UsageError("unknown family '" + std::string(text) +
-                                 "' (tarvo, mesko or dralin)");
-            }
-            options.family = *family;
-        } else if (name == "--rate") {
-            options.rate = ParsePositive(name, "frames per second", value());
-            options.rateGiven = true;
-        } else if (name == "--baud") {
-            options.baud = ParsePositive(name, "bits per second", value());
-        } else if (name == "--count") {
-            options.count = ParseInteger<uint64_t>(name, value());
-        } else if (name == "--seed") {
-            options.seed = ParseInteger<uint32_t>(name, value());
-        } else if (name == "--flood") {
-            flag();
-            options.flood = true;
-        } else if (name == "--out") {
-            options.out = std::string(value());
-            if (options.out.empty())
-                throw UsageError("--out needs a file name or -");
-            options.outGiven = true;
-        } else if (name == "--pty") {
-            flag();
-            options.pty = true;
-        } else if (name == "--link") {
-            options.link = std::string(value());
-            if (options.link.empty())
-                throw UsageError("--link needs a path");
-        } else if (name == "--hold") {
-            flag();
-            options.hold = true;
-        } else {
-            throw UsageError("unknown option '" + std::string(arg) + "' (see --help)");
-        }
+Options ParseOptions(int argc, char** argv) {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QString::fromUtf8(kDescription));
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Show this help and exit."));
+    const QCommandLineOption version(QStringLiteral("version"),
+                                     QStringLiteral("Show the version and exit."));
+    const QCommandLineOption family =
+        Option("family", "Meter family to simulate: tarvo (default), mesko or dralin.", "family");
+    const QCommandLineOption rate =
+        Option("rate", "Frames per second (default 2, the meter's own pace).", "hz");
+    const QCommandLineOption baud = Option(
+        "baud", "Send byte by byte as fast as a serial line of BAUD (8N1) carries them.", "baud");
+    const QCommandLineOption flood = Option("flood", "Send as fast as the reader takes them.");
+    const QCommandLineOption count =
+        Option("count", "Stop after N frames (default: run until stopped).", "N");
+    const QCommandLineOption seed =
+        Option("seed", "Seed of the simulated readings; the same seed gives the same bytes.", "S");
+    const QCommandLineOption out =
+        Option("out", "Write to FILE, or to standard output for - (default).", "file");
+    const QCommandLineOption pty =
+        Option("pty", "Create a pseudo-terminal, print its path and write the frames to it.");
+    const QCommandLineOption link =
+        Option("link", "With --pty: also make PATH a symbolic link to the terminal.", "path");
+    const QCommandLineOption hold =
+        Option("hold",
+               "With --pty: start at the first line on standard input, stop after the next line or "
+               "at its end, print \"frames N\", and keep the terminal open until standard input "
+               "ends.");
+    for (const QCommandLineOption* o :
+         {&help, &version, &family, &rate, &baud, &flood, &count, &seed, &out, &pty, &link, &hold})
+        parser.addOption(*o);
+    if (!parser.parse(arguments)) {
+        QString error = parser.errorText();
+        if (error.endsWith(QLatin1Char('.')))
+            error.chop(1);
+        throw UsageError(error.toStdString() + " (see --help)");
     }
+    Options options;
+    if (parser.isSet(help)) {
+        // Without an application object the parser knows no program name.
+        QString text = parser.helpText();
+        text.replace(QStringLiteral("<executable_name>"), QStringLiteral("metersim"));
+        std::fputs(text.toLocal8Bit().constData(), stdout);
+        options.answered = true;
+        return options;
+    }
+    if (parser.isSet(version)) {
+        std::printf("metersim %s\n", DMM_VERSION);
+        options.answered = true;
+        return options;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        throw UsageError("unexpected argument '" +
+                         parser.positionalArguments().first().toStdString() + "' (see --help)");
+    }
+    for (const QCommandLineOption* o : {&family, &rate, &baud, &count, &seed, &out, &link}) {
+        if (parser.values(*o).size() > 1)
+            throw UsageError("--" + o->names().constLast().toStdString() + " is given twice");
+    }
+    if (parser.isSet(family)) {
+        const std::string text = parser.value(family).toStdString();
+        const auto chosen = dmm::metersim::FamilyFromName(text);
+        if (!chosen)
+            throw UsageError("unknown family '" + text + "' (tarvo, mesko or dralin)");
+        options.family = *chosen;
+    }
+    if (parser.isSet(rate)) {
+        options.rate =
+            ParsePositive("--rate", "frames per second", parser.value(rate).toStdString());
+        options.rateGiven = true;
+    }
+    if (parser.isSet(baud))
+        options.baud = ParsePositive("--baud", "bits per second", parser.value(baud).toStdString());
+    if (parser.isSet(count))
+        options.count = ParseInteger<uint64_t>("--count", parser.value(count).toStdString());
+    if (parser.isSet(seed))
+        options.seed = ParseInteger<uint32_t>("--seed", parser.value(seed).toStdString());
+    options.flood = parser.isSet(flood);
+    if (parser.isSet(out)) {
+        options.out = parser.value(out).toStdString();
+        if (options.out.empty())
+            throw UsageError("--out needs a file name or -");
+        options.outGiven = true;
+    }
+    options.pty = parser.isSet(pty);
+    if (parser.isSet(link)) {
+        options.link = parser.value(link).toStdString();
+        if (options.link.empty())
+            throw UsageError("--link needs a path");
+    }
+    options.hold = parser.isSet(hold);
     if (options.pty && options.outGiven)
         throw UsageError("--pty and --out exclude each other");
     if (!options.link.empty() && !options.pty)
@@ -620,10 +649,8 @@ int main(int argc, char** argv) {
         Complain(e.what());
         return kExitUsage;
     }
-    if (options.help) {
-        std::fputs(kUsage, stdout);
+    if (options.answered)
         return kExitOk;
-    }
     InstallSignalHandlers();
     return options.pty ? RunPty(options) : RunStream(options);
 }
