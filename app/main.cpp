@@ -52,13 +52,17 @@ bool ParsePorts(const QStringList& mappings, PortMap& ports) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    dmm::app::Application app(argc, argv);
-    QApplication::setApplicationVersion(QStringLiteral(DMM_VERSION));
-
+    // The options come before the application, so that --help, --version and
+    // a wrong option are answered on a terminal without a display.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Interface program for digital multimeters"));
-    parser.addHelpOption();
-    parser.addVersionOption();
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Show this help and exit."));
+    const QCommandLineOption version(QStringLiteral("version"),
+                                     QStringLiteral("Show the version and exit."));
     const QCommandLineOption family(
         QStringLiteral("family"),
         QStringLiteral("The meter family to decode: tarvo, mesko or dralin (default: the one "
@@ -72,17 +76,35 @@ int main(int argc, char** argv) {
     const QCommandLineOption connect(
         QStringLiteral("connect"),
         QStringLiteral("Start with the serial link of COM1 on, as \"COM Connection\" does."));
-    parser.addOption(family);
-    parser.addOption(port);
-    parser.addOption(connect);
-    parser.process(app);
+    for (const QCommandLineOption* o : {&help, &version, &family, &port, &connect})
+        parser.addOption(*o);
+    if (!parser.parse(arguments)) {
+        std::fprintf(stderr, "tarvometer: %s (tarvometer --help for usage)\n",
+                     parser.errorText().toLocal8Bit().constData());
+        return 2;
+    }
+    if (parser.isSet(help)) {
+        QString text = parser.helpText();
+        text.replace(QStringLiteral("<executable_name>"), QStringLiteral("tarvometer"));
+        std::fputs(text.toLocal8Bit().constData(), stdout);
+        return 0;
+    }
+    if (parser.isSet(version)) {
+        std::printf("tarvometer %s\n", DMM_VERSION);
+        return 0;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        std::fprintf(stderr, "tarvometer: unexpected argument '%s' (tarvometer --help for usage)\n",
+                     parser.positionalArguments().first().toLocal8Bit().constData());
+        return 2;
+    }
 
     PortMap ports;
     if (!ParsePorts(parser.values(port), ports)) {
         std::fputs("tarvometer: --port takes N=DEVICE with N from 1 to 4\n", stderr);
         return 2;
     }
-    std::optional<dmm::Family> chosen = dmm::app::TFCOMM::RememberedFamily();
+    std::optional<dmm::Family> chosen;
     if (parser.isSet(family)) {
         chosen = dmm::FamilyByName(parser.value(family).toStdString());
         if (!chosen) {
@@ -91,8 +113,11 @@ int main(int argc, char** argv) {
         }
     }
 
-    // No title of our own: window captions show nothing after theirs. (This
-    // comes after the options, which name the program in --help.)
+    dmm::app::Application app(argc, argv);
+    QApplication::setApplicationVersion(QStringLiteral(DMM_VERSION));
+    if (!chosen)
+        chosen = dmm::app::TFCOMM::RememberedFamily();
+    // No title of our own: window captions show nothing after theirs.
     QApplication::setApplicationName(QString());
     QApplication::setApplicationDisplayName(QString());
 
