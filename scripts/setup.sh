@@ -10,7 +10,7 @@ libhidapi-dev libudev-dev libgtest-dev libgmock-dev
 fonts-liberation2 fonts-dejavu-core
 clang-14 libclang-rt-14-dev clang-format clang-tidy-14
 poppler-utils
-dpkg-dev desktop-file-utils"
+dpkg-dev desktop-file-utils help2man"
 
 missing=""
 for p in $PACKAGES; do
