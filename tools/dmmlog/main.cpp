@@ -53,7 +53,7 @@ constexpr const char* kUsage =
     "              [FILE|-]\n"
     "       dmmlog --convert IN OUT\n"
     "\n"
-    "  --usb          the USB to Serial cable (the last one plugged in that gives no\n"
+    "  --usb          the USB to Serial cable (the last one listed that gives no\n"
     "                 serial number), set to 2400 baud; a refused set-up, a cable\n"
     "                 that goes away or one silent for 10 s ends the run (exit 1)\n"
     "  --reconnect    with --serial: a line that goes away is opened again when it is\n"
