@@ -629,9 +629,8 @@ int ReadUsb(const Options& o, LoggerHost& host, FrameReceiver& receiver, MeterSt
             return 1;
     }
     QTimer watchdog;
-    QObject::connect(&watchdog, &QTimer::timeout, [&] {
-        reader.tick(state.NoFrameTicks, receiver.reports().IdleReportCount);
-    });
+    QObject::connect(&watchdog, &QTimer::timeout,
+                     [&] { reader.tick(state.NoFrameTicks, receiver.reports().IdleReportCount); });
     watchdog.start(CableWatchdog::kTickMs);
     return loop.run();
 }
