@@ -25,6 +25,7 @@
 #include "decode/decoders.h"
 #include "decode/model_config.h"
 #include "link/hid_controller.h"
+#include "link/meter_cable.h"
 #include "link/serial_port_driver.h"
 #include "record/reading_table_model.h"
 

@@ -62,6 +62,7 @@ class QValueAxis;
 
 namespace dmm {
 class HidBackend;
+class MeterCable;
 class ReadingTableModel;
 class TCommPortDriver;
 class TJvHidDevice;
@@ -367,6 +368,9 @@ class TFCOMM : public QMainWindow, public DecoderDisplay {
     // The links.
     std::unique_ptr<TCommPortDriver> COMM2;
     std::unique_ptr<TJvHidDeviceController> HidCtl;
+    // The claimed devices, one per line of DevListBox, and the cable's rule
+    // and watchdog; goes before HidCtl.
+    std::unique_ptr<MeterCable> cable_;
     TJvHidDevice* CurrentHidDevice = nullptr;
 
     // The trend chart's points and its pager, made by FormCreate.

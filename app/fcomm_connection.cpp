@@ -14,27 +14,21 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QToolButton>
-#include <array>
 
 #include "app/error_handler.h"
 #include "app/fcomm.h"
 #include "link/hid_controller.h"
 #include "link/hid_device.h"
 #include "link/hid_hidapi_backend.h"
+#include "link/meter_cable.h"
 #include "link/serial_port_driver.h"
 
 namespace dmm::app {
 namespace {
 
-// The cable's set-up: report ID 0, then 2400 as a 32-bit little-endian number,
-// a fixed 3 and four zeros.
-constexpr std::array<uint8_t, 10> kCableSetupReport = {0x00, 0x60, 0x09, 0x00, 0x00,
-                                                       0x03, 0x00, 0x00, 0x00, 0x00};
-
 // The notices of the USB link, like every notice of the program.
 const QString kNoticeTitle = QStringLiteral("Information");
 
-const QString kCableName = QStringLiteral("USB to Serial");
 const QString kNoCableText =
     QStringLiteral("USB interface cable is not securely connected, please check and re-try.");
 const QString kMeterSilentText = QStringLiteral(
@@ -61,10 +55,6 @@ QString DeviceDescription(TJvHidDevice& device) {
     if (!serial.isEmpty())
         text += QStringLiteral(" (Serial=%1)").arg(serial);
     return text;
-}
-
-TJvHidDevice* DeviceOf(const QListWidgetItem* item) {
-    return item ? static_cast<TJvHidDevice*>(item->data(Qt::UserRole).value<void*>()) : nullptr;
 }
 
 }  // namespace
@@ -96,6 +86,7 @@ void TFCOMM::CreateLinks(std::shared_ptr<HidBackend> hid) {
     if (!hid)
         hid = std::make_shared<HidapiBackend>();
     HidCtl = std::make_unique<TJvHidDeviceController>(nullptr, std::move(hid));
+    cable_ = std::make_unique<MeterCable>(*HidCtl);
     HidCtl->SetOnArrival(TJvHidPlugEvent(this, &TFCOMM::HidCtlArrival));
     HidCtl->SetOnEnumerate(TJvHidEnumerateEvent(this, &TFCOMM::HidCtlEnumerate));
     HidCtl->SetOnDeviceDataError(TJvHidDataErrorEvent(this, &TFCOMM::HidCtlDeviceDataError));
@@ -138,11 +129,9 @@ void TFCOMM::CloseLinks() {
     // Giving the claimed devices back stops their readers before the window
     // that handles their reports goes.
     CurrentHidDevice = nullptr;
-    if (DevListBox) {
-        for (int row = 0; row < DevListBox->count(); ++row)
-            delete DeviceOf(DevListBox->item(row));
+    cable_.reset();
+    if (DevListBox)
         DevListBox->clear();
-    }
     HidCtl.reset();
 }
 
@@ -238,7 +227,7 @@ void TFCOMM::BtDiscon1Click() {
 
 TJvHidDevice* TFCOMM::SelectedDevice() const {
     QListWidgetItem* item = DevListBox->currentItem();
-    return item && item->isSelected() ? DeviceOf(item) : nullptr;
+    return item && item->isSelected() ? cable_->device(size_t(DevListBox->row(item))) : nullptr;
 }
 
 void TFCOMM::USBConClick() {
@@ -297,12 +286,13 @@ void TFCOMM::SetFeatureClick() {
         USBCon->setChecked(false);
         return;
     }
-    // A refused report is not reported: the log shows it was sent.
-    CurrentHidDevice->SendFeatureReport(kCableSetupReport.data(), kCableSetupReport.size());
-    QString line;
-    for (size_t i = 1; i < kCableSetupReport.size(); ++i)
-        line += QString::asprintf("%.2X ", unsigned(kCableSetupReport[i]));
-    AddHistoryLine(line);
+    // The log shows the report sent, and a refusal with the system's reason.
+    const CableSetup setup = SetUpCable(*CurrentHidDevice);
+    AddHistoryLine(CableSetupText());
+    if (!setup.ok) {
+        AddHistoryLine(QStringLiteral("SET-UP FAILED: %1 (%2)")
+                           .arg(setup.reason, QString::number(setup.error, 16).toUpper()));
+    }
 }
 
 void TFCOMM::ReadBtnClick() {
@@ -357,31 +347,25 @@ void TFCOMM::HidCtlDeviceChange(QObject*) {
     ReadBtn->setChecked(false);
     ReadBtnClick();
     CurrentHidDevice = nullptr;
-    for (int row = 0; row < DevListBox->count(); ++row)
-        delete DeviceOf(DevListBox->item(row));  // gives the device back
+    cable_->releaseAll();
     DevListBox->clear();
     HidCtl->EnumerateDevices();
-    // The cable is the last line named exactly "USB to Serial".
-    for (int row = DevListBox->count() - 1; row >= 0; --row) {
-        if (DevListBox->item(row)->text() == kCableName) {
-            DevListBox->setCurrentRow(row);
-            ResumeCable();
-            return;
-        }
-    }
-    DevListBox->setCurrentRow(-1);
+    // The cable by the rule of MeterCable: the last line "USB to Serial".
+    const int row = cable_->cableIndex();
+    DevListBox->setCurrentRow(row);
+    if (row >= 0)
+        ResumeCable();
 }
 
 bool TFCOMM::HidCtlEnumerate(TJvHidDevice* HidDev, int32_t Idx) {
     auto* line = new QListWidgetItem(DeviceDescription(*HidDev));
-    TJvHidDevice* claimed = nullptr;
-    HidCtl->ClaimByIndex(claimed, Idx);
+    // Line n is the nth device held.
+    TJvHidDevice* claimed = cable_->claim(Idx);
     // A device object made after the controller's error handler was set
     // starts without one; the cable's read errors belong in the log all the
     // same.
     if (claimed)
         claimed->SetDataErrorHandler(TJvHidDataErrorEvent(this, &TFCOMM::HidCtlDeviceDataError));
-    line->setData(Qt::UserRole, QVariant::fromValue(static_cast<void*>(claimed)));
     DevListBox->addItem(line);
     return true;
 }
@@ -410,16 +394,14 @@ void TFCOMM::AddHistoryLine(const QString& line) {
 
 void TFCOMM::ConTimerTimer() {
     // The decoders reset the count with every frame; the third tick without
-    // one shows the link as silent.
-    if (state_.NoFrameTicks != 2) {
-        ++state_.NoFrameTicks;
+    // one shows the link as silent (the watchdog of MeterCable).
+    const CableWatchdog::Verdict verdict =
+        cable_->watchdog().tick(state_.NoFrameTicks, receiver_.reports().IdleReportCount);
+    if (verdict == CableWatchdog::Verdict::Quiet)
         return;
-    }
-    int32_t& idle = receiver_.reports().IdleReportCount;
-    const bool meterSilent = idle >= 1900;
+    const bool meterSilent = verdict == CableWatchdog::Verdict::MeterSilent;
     if (meterSilent) {
         // The cable answers but carries nothing: give the USB link up.
-        idle = 0;
         USBCon->setChecked(false);
         if (CurrentHidDevice)
             CurrentHidDevice->SetDataHandler(TJvHidDataEvent());

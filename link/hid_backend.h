@@ -7,6 +7,7 @@
 // which the device's read thread makes on a connection of its own.
 
 #include <QString>
+#include <cerrno>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -56,6 +57,8 @@ class HidConnection {
     virtual std::optional<std::vector<uint16_t>> languageIds() = 0;
     // data[0] is the report ID. True when the device accepted the report.
     virtual bool sendFeatureReport(const uint8_t* data, size_t size) = 0;
+    // The errno-style code of the last sendFeatureReport that failed.
+    virtual uint32_t featureReportError() const { return EIO; }
     // Waits up to timeoutMs for one input report and copies it to buffer
     // (byte 0 always the report ID, 0 for a device without numbered reports).
     // The only call made off the window thread.

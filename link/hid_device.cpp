@@ -327,9 +327,21 @@ QString TJvHidDevice::SerialText() {
 }
 
 bool TJvHidDevice::SendFeatureReport(const uint8_t* report, size_t size) {
-    if (!report || size == 0 || !OpenMainHandle())
+    featureReportError_ = 0;
+    if (!report || size == 0) {
+        featureReportError_ = EINVAL;
         return false;
-    return mainHandle_->sendFeatureReport(report, size);
+    }
+    if (!OpenMainHandle()) {
+        featureReportError_ = ENODEV;
+        return false;
+    }
+    if (mainHandle_->sendFeatureReport(report, size))
+        return true;
+    featureReportError_ = mainHandle_->featureReportError();
+    if (featureReportError_ == 0)
+        featureReportError_ = EIO;
+    return false;
 }
 
 void TJvHidDevice::SetSleepTime(int32_t ms) {

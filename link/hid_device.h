@@ -118,6 +118,9 @@ class TJvHidDevice {
     // report[0] is the report ID. False when the device is not reachable or
     // refused the report.
     bool SendFeatureReport(const uint8_t* report, size_t size);
+    // Why the last SendFeatureReport failed (errno-style): ENODEV when the
+    // device was not reachable, EINVAL for no report, else the system's code.
+    uint32_t FeatureReportError() const { return featureReportError_; }
 
     const TJvHidDataEvent& DataHandler() const { return dataHandler_; }
     // An empty handler stops reading; a handler starts it when the device can
@@ -182,6 +185,7 @@ class TJvHidDevice {
     std::atomic<bool> readHandleOpen_{false};
     HidAttributes attributes_;
     bool readWriteAccess_ = false;
+    uint32_t featureReportError_ = 0;
     QString productText_;
     QString serialText_;
     std::atomic<int32_t> sleepTime_{kDefaultSleepTime};

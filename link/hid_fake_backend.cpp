@@ -74,11 +74,17 @@ class FakeHidBackend::Connection : public HidConnection {
 
     bool sendFeatureReport(const uint8_t* data, size_t size) override {
         std::lock_guard lock(shared_->mutex);
-        if (!unit_->present || !readWrite_ || !unit_->script.acceptsFeatureReports)
+        if (!unit_->present || !readWrite_ || !unit_->script.acceptsFeatureReports) {
+            featureError_ = !unit_->present ? ENODEV
+                            : !readWrite_   ? EACCES
+                                            : unit_->script.featureReportError;
             return false;
+        }
         unit_->featureReports.emplace_back(data, data + size);
         return true;
     }
+
+    uint32_t featureReportError() const override { return featureError_; }
 
     HidReadResult read(uint8_t* buffer, size_t capacity, int timeoutMs) override {
         std::unique_lock lock(shared_->mutex);
@@ -123,6 +129,7 @@ class FakeHidBackend::Connection : public HidConnection {
     std::shared_ptr<Shared> shared_;
     std::shared_ptr<Unit> unit_;
     bool readWrite_;
+    uint32_t featureError_ = 0;  // window thread only
 };
 
 FakeHidBackend::FakeHidBackend() : shared_(std::make_shared<Shared>()) {}

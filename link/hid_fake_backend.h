@@ -4,6 +4,7 @@
 // Reads may come from any thread; everything else is meant for the window
 // thread, like the real backend.
 
+#include <cerrno>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -29,6 +30,7 @@ struct FakeHidDevice {
     bool openable = true;               // false: cannot be opened at all
     bool identifiable = true;           // false: opens but will not give its numbers
     bool acceptsFeatureReports = true;
+    uint32_t featureReportError = EPIPE;  // how a refused report fails
 };
 
 class FakeHidBackend : public HidBackend {

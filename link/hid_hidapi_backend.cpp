@@ -76,8 +76,18 @@ class HidapiConnection : public HidConnection {
     std::optional<std::vector<uint16_t>> languageIds() override { return std::nullopt; }
 
     bool sendFeatureReport(const uint8_t* data, size_t size) override {
-        return device_ && hid_send_feature_report(device_, data, size) >= 0;
+        if (!device_) {
+            featureError_ = EACCES;  // opened for queries only
+            return false;
+        }
+        errno = 0;
+        if (hid_send_feature_report(device_, data, size) >= 0)
+            return true;
+        featureError_ = errno != 0 ? static_cast<uint32_t>(errno) : uint32_t{EIO};
+        return false;
     }
+
+    uint32_t featureReportError() const override { return featureError_; }
 
     HidReadResult read(uint8_t* buffer, size_t capacity, int timeoutMs) override {
         if (!device_ || capacity < 2)
@@ -117,6 +127,7 @@ class HidapiConnection : public HidConnection {
     std::optional<std::u16string> product_;
     std::optional<std::u16string> serial_;
     bool numbered_ = false;
+    uint32_t featureError_ = 0;
 };
 
 }  // namespace

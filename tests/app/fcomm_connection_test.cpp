@@ -5,6 +5,7 @@
 #include <QListWidget>
 #include <QMouseEvent>
 #include <QThread>
+#include <cerrno>
 #include <functional>
 
 #include "link/hid_controller.h"
@@ -419,6 +420,18 @@ TEST_F(Links, AFrameThatFailsToDecodeIsShownAndReadingGoesOn) {
     sendReports(CableFrame("000031120"));
     EXPECT_TRUE(WaitFor([&] { return w.table().size() == 1; }));
     EXPECT_TRUE(w.currentHidDevice()->IsReading());
+}
+
+// A cable that refuses its set-up report: the log says so, with the reason.
+TEST_F(Links, ARefusedSetUpIsLogged) {
+    FakeHidDevice refusing = Cable();
+    refusing.acceptsFeatureReports = false;
+    hid->plug(refusing);
+    find<QPushButton>("SetFeature")->click();
+    const QStringList log = lines("HistoryListBox");
+    ASSERT_GE(log.size(), 2);
+    EXPECT_EQ(log[log.size() - 2], QStringLiteral("60 09 00 00 03 00 00 00 00 "));
+    EXPECT_EQ(log.last(), QStringLiteral("SET-UP FAILED: %1 (20)").arg(HidErrorText(EPIPE)));
 }
 
 TEST_F(Links, HistoryKeepsTheNewestLines) {

@@ -23,6 +23,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <new>
 #include <optional>
@@ -37,6 +38,7 @@
 #include "link/hid_controller.h"
 #include "link/hid_device.h"
 #include "link/hid_hidapi_backend.h"
+#include "link/meter_cable.h"
 #include "link/serial_port_driver.h"
 #include "record/data_files.h"
 #include "record/file_output.h"
@@ -72,7 +74,7 @@ struct Options {
     Family family = Family::Tarvo;
     Format format = Format::Tsv;
     std::string serial;
-    bool usb = false;         // the first "USB to Serial" cable
+    bool usb = false;         // the "USB to Serial" cable, by the rule of MeterCable
     int intervalSeconds = 0;  // 0: every frame
     bool repeat = true;
     int32_t capacity = kCapacityItems[5].limit;  // limitless
@@ -120,22 +122,24 @@ void ParseRecall(const std::string& text, Options& o) {
     o.recall = true;
 }
 
-// The devices named "USB to Serial" and whether this user may read them.
+// The cables by the rule --usb follows, whether this user may read them, and
+// which one --usb takes.
 void ListCables() {
     TJvHidDeviceController controller(nullptr, std::make_shared<HidapiBackend>());
+    MeterCable cables(controller);
+    cables.claimAll();
+    const int chosen = cables.cableIndex();
     int found = 0;
-    for (int32_t i = 0; i < int32_t(controller.DeviceList().size()); ++i) {
-        TJvHidDevice* claimed = nullptr;
-        if (!controller.ClaimByIndex(claimed, i))
-            continue;
-        const std::unique_ptr<TJvHidDevice> device(claimed);
-        if (device->ProductText() != QStringLiteral("USB to Serial"))
+    for (size_t i = 0; i < cables.size(); ++i) {
+        TJvHidDevice* device = cables.device(i);
+        if (!device || !IsMeterCable(*device))
             continue;
         ++found;
-        std::printf("  %s  (%s)\n", device->InterfacePath().c_str(),
+        std::printf("  %s  (%s%s)\n", device->InterfacePath().c_str(),
                     device->ReadWriteAccess() ? "you may read it"
                                               : "this user may not read it: install "
-                                                "70-tarvometer-cable.rules into /etc/udev/rules.d");
+                                                "70-tarvometer-cable.rules into /etc/udev/rules.d",
+                    int(i) == chosen ? "; --usb takes this one" : "");
     }
     if (found == 0)
         std::printf("  none found\n");
@@ -219,7 +223,11 @@ std::optional<Options> ParseOptions(const QStringList& arguments) {
                "format");
     const QCommandLineOption serial =
         Option("serial", "Read the meter on this serial device (2400 baud 8N1).", "device");
-    const QCommandLineOption usb = Option("usb", "Read the meter through the USB interface cable.");
+    const QCommandLineOption usb =
+        Option("usb",
+               "Read the meter through the USB interface cable (the last one listed that gives no "
+               "serial number), set to 2400 baud. A refused set-up, a cable that goes away or one "
+               "silent for 10 s ends the run (exit 1).");
     const QCommandLineOption list =
         Option("list",
                "List the serial ports and USB interface cables, and whether you may "
@@ -737,61 +745,90 @@ int ReadSerial(const Options& o, TCommPortDriver& port, LoggerHost& host, FrameR
     return status;
 }
 
-// The cable as the window sets it up: 2400 baud by a feature report, then
-// every input report to frame assembly. The cable is the first device named
-// "USB to Serial" that reports no serial number.
-int ReadUsb(const Options& o, LoggerHost& host, FrameReceiver& receiver) {
-    TJvHidDeviceController controller(nullptr, std::make_shared<HidapiBackend>());
-    TJvHidDevice* cable = nullptr;
-    for (int32_t i = 0; i < int32_t(controller.DeviceList().size()) && !cable; ++i) {
-        // A device answers questions about itself only once it is claimed.
-        TJvHidDevice* claimed = nullptr;
-        if (!controller.ClaimByIndex(claimed, i))
-            continue;
-        if (claimed->ProductText() == QStringLiteral("USB to Serial") &&
-            claimed->SerialText().isEmpty()) {
-            cable = claimed;
-        } else {
-            delete claimed;  // gives it back
-        }
-    }
-    if (!cable) {
-        std::fprintf(stderr, "dmmlog: no USB to Serial cable found\n");
-        return 1;
-    }
-    std::unique_ptr<TJvHidDevice> holder(cable);
-    if (!cable->ReadWriteAccess()) {
-        std::fprintf(stderr,
-                     "dmmlog: the USB to Serial cable at %s cannot be opened for reading; "
-                     "install 70-tarvometer-cable.rules into /etc/udev/rules.d and plug it in "
-                     "again\n",
-                     cable->InterfacePath().c_str());
-        return 1;
-    }
-    static constexpr uint8_t kCableSetupReport[10] = {0x00, 0x60, 0x09, 0x00, 0x00,
-                                                      0x03, 0x00, 0x00, 0x00, 0x00};
-    cable->SendFeatureReport(kCableSetupReport, sizeof kCableSetupReport);
-
+// The cable as the window finds it and sets it up (MeterCable): 2400 baud by
+// a feature report, then every input report to frame assembly. A refused
+// set-up ends the run. A cable that goes away (unplugged, a read error) or
+// stays silent past the watchdog's limit ends the run too; with --reconnect
+// it is waited for, and taken up and set up again when it is back.
+int ReadUsb(const Options& o, LoggerHost& host, FrameReceiver& receiver, MeterState& state,
+            const std::function<bool()>& beginOutput) {
     LinkLoop loop(o, host);
     const Family family = o.family;
-    cable->SetDataErrorHandler(TJvHidDataErrorEvent(&loop, [&](TJvHidDevice*, uint32_t error) {
-        std::fprintf(stderr, "dmmlog: the cable went away: %s\n",
-                     HidErrorText(error).toLocal8Bit().constData());
-        loop.finish(1);
-    }));
-    cable->SetDataHandler(TJvHidDataEvent(
-        &loop, [&](TJvHidDevice*, uint8_t reportId, const uint8_t* data, uint16_t size) {
-            loop.deliver([&] {
-                try {
-                    receiver.feedReport(family, reportId, data, size);
-                } catch (const ConversionError& e) {
-                    std::fprintf(stderr, "%s\n", e.what());
+    CableReader::Handlers handlers;
+    handlers.report = [&](uint8_t reportId, const uint8_t* data, uint16_t size) {
+        loop.deliver([&] {
+            try {
+                receiver.feedReport(family, reportId, data, size);
+            } catch (const ConversionError& e) {
+                std::fprintf(stderr, "%s\n", e.what());
+            }
+        });
+    };
+    handlers.event = [&](CableReader::Event event, const QString& detail) {
+        const std::string clock = ClockText();
+        const QByteArray why = detail.toLocal8Bit();
+        switch (event) {
+            case CableReader::Event::Lost:
+                if (!o.reconnect) {
+                    std::fprintf(stderr, "dmmlog: the cable went away: %s\n", why.constData());
+                    loop.finish(1);
+                    return;
                 }
-            });
-        }));
-    const int status = loop.run();
-    cable->SetDataHandler(TJvHidDataEvent());
-    return status;
+                std::fprintf(stderr,
+                             "dmmlog: %s the cable went away (%s); waiting for it to come back\n",
+                             clock.c_str(), why.constData());
+                return;
+            case CableReader::Event::Silent:
+                if (!o.reconnect) {
+                    std::fprintf(stderr, "dmmlog: %s the cable is silent: no reading for %s\n",
+                                 clock.c_str(), why.constData());
+                    loop.finish(1);
+                    return;
+                }
+                std::fprintf(stderr,
+                             "dmmlog: %s the cable is silent (no reading for %s); waiting for it "
+                             "to come back\n",
+                             clock.c_str(), why.constData());
+                return;
+            case CableReader::Event::Back:
+                std::fprintf(stderr, "dmmlog: %s the cable is back\n", clock.c_str());
+                return;
+            case CableReader::Event::SetUpFailed:
+                std::fprintf(stderr,
+                             "dmmlog: %s the cable is there but could not be set up (%s); "
+                             "waiting\n",
+                             clock.c_str(), why.constData());
+                return;
+        }
+    };
+    CableReader reader(std::make_shared<HidapiBackend>(), o.reconnect,
+                       CableWatchdog::kDefaultSilentLimitMs, handlers);
+    QString detail;
+    switch (reader.start(detail)) {
+        case CableReader::Start::Reading:
+            break;
+        case CableReader::Start::NoCable:
+            std::fprintf(stderr, "dmmlog: no USB to Serial cable found\n");
+            return 1;
+        case CableReader::Start::NoAccess:
+            std::fprintf(stderr,
+                         "dmmlog: the USB to Serial cable at %s cannot be opened for reading; "
+                         "install 70-tarvometer-cable.rules into /etc/udev/rules.d and plug it in "
+                         "again\n",
+                         detail.toLocal8Bit().constData());
+            return 1;
+        case CableReader::Start::SetUpFailed:
+            std::fprintf(stderr, "dmmlog: the USB to Serial cable could not be set up: %s\n",
+                         detail.toLocal8Bit().constData());
+            return 1;
+    }
+    if (!beginOutput())
+        return 0;  // the output's own failure decides the outcome
+    QTimer watchdog;
+    QObject::connect(&watchdog, &QTimer::timeout,
+                     [&] { reader.tick(state.NoFrameTicks, receiver.reports().IdleReportCount); });
+    watchdog.start(CableWatchdog::kTickMs);
+    return loop.run();
 }
 
 // The --out file, opened before any input is read so that a path that cannot
@@ -844,13 +881,17 @@ int Run(const Options& o) {
     LoggerHost host(o, state, stdout);
     host.streamTextTo(outText.get());
     FrameReceiver receiver(state, host.session());
-    host.writeHeader();
+    // The header goes out once the input is there: an input that cannot be
+    // had is an error before any output.
+    auto beginOutput = [&host] {
+        host.writeHeader();
+        return host.flush();
+    };
     int status = 0;
-    if (host.flush()) {
-        status = port    ? ReadSerial(o, *port, host, receiver)
-                 : o.usb ? ReadUsb(o, host, receiver)
-                         : ReadStream(o, fd, host, receiver);
-    }
+    if (o.usb)
+        status = ReadUsb(o, host, receiver, state, beginOutput);
+    else if (beginOutput())
+        status = port ? ReadSerial(o, *port, host, receiver) : ReadStream(o, fd, host, receiver);
     if (fd != 0)
         ::close(fd);
     host.flush();
