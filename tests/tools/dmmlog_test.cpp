@@ -258,21 +258,11 @@ TEST(Dmmlog, OutOfMemoryIsAMessage) {
     EXPECT_FALSE(QFile::exists(dir.filePath("out.txt")));
 }
 
-// dmmlog has the line open once it runs at the meter's 2400 baud (a new
-// pseudo-terminal starts at another speed). The purge that follows the line
-// settings is long over after a pause, so nothing the meter sends is lost.
-bool WaitUntilOpened(const test::PseudoTerminal& line) {
-    QElapsedTimer waited;
-    waited.start();
-    while (waited.elapsed() < 10000) {
-        const termios tio = line.line();
-        if (cfgetispeed(&tio) == B2400) {
-            QThread::msleep(300);
-            return true;
-        }
-        QThread::msleep(20);
-    }
-    return false;
+// dmmlog has the line open once it has thrown away what waited on it, as a
+// serial port does when it is set up: what the meter sends from then on is
+// read. The line must report flushes from before dmmlog opens it.
+bool WaitUntilOpened(test::PseudoTerminal& line) {
+    return line.waitForInputFlush(30000);
 }
 
 QByteArray ReadUntilLines(QProcess& p, int lines) {
@@ -288,7 +278,7 @@ QByteArray ReadUntilLines(QProcess& p, int lines) {
 
 TEST(Dmmlog, LogsASerialLineUntilItHangsUp) {
     test::PseudoTerminal line;
-    ASSERT_TRUE(line.ok());
+    ASSERT_TRUE(line.ok() && line.reportFlushes());
     QProcess p;
     p.start(kDmmlog, {"--serial", line.slavePath(), "--recall", "10:00:00/5"});
     ASSERT_TRUE(WaitUntilOpened(line));
@@ -313,7 +303,7 @@ TEST(Dmmlog, LogsASerialLineUntilItHangsUp) {
 
 TEST(Dmmlog, SerialRunsStopAtTheCountOrOnASignal) {
     test::PseudoTerminal line;
-    ASSERT_TRUE(line.ok());
+    ASSERT_TRUE(line.ok() && line.reportFlushes());
     QProcess counted;
     counted.start(kDmmlog, {"--serial", line.slavePath(), "--format", "json", "--count", "1"});
     ASSERT_TRUE(WaitUntilOpened(line));
@@ -326,7 +316,7 @@ TEST(Dmmlog, SerialRunsStopAtTheCountOrOnASignal) {
 
     // A terminated run still saves its table.
     test::PseudoTerminal other;
-    ASSERT_TRUE(other.ok());
+    ASSERT_TRUE(other.ok() && other.reportFlushes());
     QTemporaryDir dir;
     const QString saved = dir.filePath("log.txt");
     QProcess stopped;
@@ -351,7 +341,7 @@ TEST(Dmmlog, ReconnectWaitsForTheLineToComeBack) {
     QTemporaryDir dir;
     const QString link = dir.filePath("meter");
     auto line = std::make_unique<test::PseudoTerminal>();
-    ASSERT_TRUE(line->ok());
+    ASSERT_TRUE(line->ok() && line->reportFlushes());
     ASSERT_TRUE(QFile::link(line->slavePath(), link));
     QProcess p;
     p.start(kDmmlog, {"--serial", link, "--reconnect"});
@@ -361,7 +351,7 @@ TEST(Dmmlog, ReconnectWaitsForTheLineToComeBack) {
 
     line->hangUp();
     auto next = std::make_unique<test::PseudoTerminal>();
-    ASSERT_TRUE(next->ok());
+    ASSERT_TRUE(next->ok() && next->reportFlushes());
     ASSERT_TRUE(QFile::remove(link));
     ASSERT_TRUE(QFile::link(next->slavePath(), link));
     ASSERT_TRUE(WaitUntilOpened(*next));
