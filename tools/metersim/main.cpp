@@ -156,7 +156,7 @@ Options ParseOptions(int argc, char** argv) {
         QString error = parser.errorText();
         if (error.endsWith(QLatin1Char('.')))
             error.chop(1);
-        throw UsageError(error.toStdString() + " (see --help)");
+        throw UsageError(error.toStdString());
     }
     Options options;
     if (parser.isSet(help)) {
@@ -174,7 +174,7 @@ Options ParseOptions(int argc, char** argv) {
     }
     if (!parser.positionalArguments().isEmpty()) {
         throw UsageError("unexpected argument '" +
-                         parser.positionalArguments().first().toStdString() + "' (see --help)");
+                         parser.positionalArguments().first().toStdString() + "'");
     }
     for (const QCommandLineOption* o : {&family, &rate, &baud, &count, &seed, &out, &link}) {
         if (parser.values(*o).size() > 1)
@@ -646,7 +646,7 @@ int main(int argc, char** argv) {
     try {
         options = ParseOptions(argc, argv);
     } catch (const UsageError& e) {
-        Complain(e.what());
+        Complain(std::string(e.what()) + " (metersim --help for usage)");
         return kExitUsage;
     }
     if (options.answered)
