@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The program's general error handler. An exception that escapes an event
 // handler ends that handler only: its text is shown in a message box and the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The main window TFCOMM. It owns the meter state, frame assembly, the reading
 // table with its log, the recall clock, the timers and every widget, and it is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The trend chart's own controls: the choice of rendering, the chart saved as
 // a picture, and the enlarged view.
 

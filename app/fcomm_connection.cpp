@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Connection control: the serial port and the USB interface cable, the
 // device list and its log, and the link watchdog.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The meter family and the help menu. Which family is decoded is the user's
 // choice in the "Meter" menu (or the command line), remembered between runs;
 // it decides the serial receive handler, the cable handler and the start-up

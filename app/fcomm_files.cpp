@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Saving and loading the reading table. A save runs on the window thread. A
 // load reads the file on a thread of its own into a table of its own, so that
 // the window keeps decoding and recording while a file of a million rows comes

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The decoders' host: the widget states they read and the effects they have
 // beyond the LCD model. Each effect touches its widget only when it changes,
 // as frames arrive twenty times a second and mostly repeat.

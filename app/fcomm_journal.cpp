@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The recording journal: every row the window records is kept in a file until
 // the table is saved whole, cleared or replaced, so that a crash, a kill, a
 // power cut or the close box costs no reading. At start, the journals of runs

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window's widgets at their design places. The client area is a fixed
 // 716 x 474 widget; controls parked beyond it are its children all the same,
 // cut off from view but still in the Tab order.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The LCD model on screen. The decoders write captions and visibility into
 // the model; after each pass the window copies what changed to the widgets,
 // so a frame that repeats the last one costs a few string compares.

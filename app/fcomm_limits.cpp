@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The limit boxes: their key filter and the delayed check that puts back the
 // last accepted text one second after the last change.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The chart's pages: the page buttons, the page-size box and its delayed
 // check. The paging rules are the pager's; these handlers only show its page.
 

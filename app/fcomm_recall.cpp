@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The recall clock's switch and start-time boxes. The clock itself is the
 // core's; these handlers read the boxes and write them back.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The reading log's controls: the interval mode, the capacity menu, clearing,
 // and the grid, which catches up with the table a few times a second rather
 // than at every row.

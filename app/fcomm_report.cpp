@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The printer button. An empty table has no pages: rather than a preview of
 // nothing, the user is told so.
 

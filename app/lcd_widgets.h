@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The drawing pieces of the window that have no stock Qt widget: the virtual
 // LCD's labels in their three faces, its decimal points, the link pictures,

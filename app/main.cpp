@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Program entry: the application with its general error handler, the main
 // window, and the empty second window that is never shown.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The printed report QuickRep1: the reading table as a plain list on A4
 // portrait paper, one detail band per row under a page header and column

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The trend chart as the pager sees it. Every recorded value is kept in one
 // compact list: 4 bytes a point, in blocks that never move, so a long

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The trend chart with a long recording, offscreen.
 //   chart_append_ratio     time per recorded reading (decoding, the reading log,
 //                          the pager and the visible chart catching up and

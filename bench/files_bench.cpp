@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Saving and loading a million recorded rows in both file forms:
 // save_txt_ms_1m, load_txt_ms_1m, save_xml_ms_1m, load_xml_ms_1m (best of
 // three runs each), plus the file sizes; then what memory a save and the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // journal_append_us: the cost of journalling one recorded row on the
 // recording thread, the journal's file on this machine's disk (a folder
 // beside the working directory, or the one given). journal_append_max_us:

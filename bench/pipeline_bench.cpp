@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // pipeline_frames_per_s: Tarvo bytes through frame assembly, the decoder and
 // the reading log, on one core, with no widgets.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The printed report of a long recording, offscreen.
 //   report_layout_ms_100k   laying out 100,000 rows and printing every page
 //                           to a PDF file

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The serial link at full speed, offscreen.
 //   serial_cpu_per_frame_us  processor time of the program per decoded frame
 //                            while metersim floods COM1 through a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window under a long recording: offscreen, connected on COM1 to a
 // pseudo-terminal that metersim feeds byte by byte at the serial line's own
 // 2400 baud (about 22 Tarvo frames a second), recording every frame with the

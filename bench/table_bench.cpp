@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // table_bytes_per_row: resident memory of the reading table at ten million
 // realistic rows. append_ratio: time per recorded reading with ten million
 // rows held divided by the time with a thousand held.

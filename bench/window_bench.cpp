@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window at the serial line's full rate, offscreen.
 //   window_start_ms      program start to the window's first paint
 //   window_cpu_pct_1k    CPU share of one core while 22 Tarvo frames a second

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The chart pager: shows the trend chart a fixed number of readings at a
 // time. It appends each recorded value to the chart, counts the pages, moves

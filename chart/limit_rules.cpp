@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "chart/limit_rules.h"
 
 #include "decode/text_rules.h"

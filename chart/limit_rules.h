@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The high and low limits: which texts count as numbers, the Pass/Fail rule,
 // the key filter of the two limit boxes and the delayed check that puts back

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Date-times travel as the reading's ReadingTime: days since 1899-12-30 as a
 // double, the fraction being the time of day. A time of day alone (the recall

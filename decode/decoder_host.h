@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What a decoder needs beyond the LCD model and the shared state: the switch
 // and box states it reads, the recording it triggers, and the effects it has

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Steps that the decoders take alike. The Mesko and Dralin decoders both
 // rebuild a four-digit display (LcdDa..LcdDd, with the points LcdP1..LcdP3

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The three family decoders. Each reads state.FrameText, writes the LCD model
 // and the current reading, and reaches everything else through the host.

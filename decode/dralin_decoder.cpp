@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Dralin frame, as FrameText: 11 hex digits, the low four bits of each byte;
 // bits are b3 (8) .. b0 (1).
 //   1      "A", the 0x0A that ended the previous frame

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Frame assembly: turns the bytes of the serial line and the cable's input
 // reports into whole meter frames, checks them and hands each plausible one to

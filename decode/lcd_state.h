@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The state of the virtual LCD and of the other labels and pictures that the
 // decoders drive: one entry per element, keyed by the element's design name,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Mesko frame, as FrameText: 14 hex digits, the low four bits of the bytes
 // whose high four bits count 1..E. The meter sends the segments of its LCD,
 // not a value; bits are b3 (8) .. b0 (1).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The three meter families side by side: how each one's frames are found on
 // the serial line and in the cable's reports, which test a frame must pass,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The state that frame assembly, the three decoders, the reading log and the
 // window share: the virtual LCD, the current reading, scale tracking and the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Start-up's model configuration: which meter family is decoded, the window
 // caption, and the scales (full count, bar for overload, beep bounds) that the

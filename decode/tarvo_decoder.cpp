@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Tarvo frame, as FrameText (one hex digit per byte, the byte's low four bits):
 //   1..5  digits D0 Da Db Dc Dd, most significant first
 //         1 = "A": overload; 4 = "B": all zeros; 5 = "A": last digit blank

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Small text rules shared by the decoders, the reading log and the data files.
 // Frames and readings travel as texts: bytes become hexadecimal digits, fields

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the file-based fuzz targets share: their own folder for the files
 // the readers and the save path need (removed when the process ends), and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Restoring a journal from any bytes: it must neither crash nor hang, must
 // count exactly the rows it added, must read the file to the same rows in
 // blocks of any size, and what it restored, journalled again, must restore

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The save path with a write failure at any byte: the input's first two bytes
 // set a file size limit, the rest is a text table that gives the rows. Each
 // form is saved over an old file under that limit. A save that goes through

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fuzzes one path of frame assembly and its family's decoder with arbitrary
 // meter bytes. Built once per family and path (FUZZ_FAMILY, FUZZ_REPORTS).
 // The first input bytes choose how the rest is cut into chunks or reports, so

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The text table loader over any bytes: it must neither crash nor hang, must
 // count exactly the rows it added, must read its own output again, and must
 // read the same bytes from a file, in blocks of any size, to the same rows.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The snapshot loader over any bytes: it must neither crash nor hang; a
 // failed load leaves the table as it was; a table it loaded loads the same
 // from a file and saves to a snapshot that loads back to the same rows.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the HID controller and its devices need from the system, behind one
 // small interface: hidapi over hidraw on a real machine, a scripted in-memory

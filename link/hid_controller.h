@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The HID controller: keeps the list of HID interfaces attached to the
 // machine, follows plug and unplug notifications and hands devices to the

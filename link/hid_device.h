@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // One HID interface found by the controller, and the thread that reads its
 // input reports.

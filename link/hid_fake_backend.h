@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // An in-memory HID backend for tests: devices are scripted, plugged and
 // pulled at will, and what the program sends them is kept for inspection.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The HID backend of a real machine: hidapi over hidraw for the devices, and
 // a udev monitor on the hidraw subsystem for plug and unplug. Without udev

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The USB interface cable ("USB to Serial", a HID device), as the window and
 // dmmlog both use it: which device is the cable, its set-up report, the

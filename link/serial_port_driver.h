@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The RS-232 link to the meter. The driver opens one of the ports COM1..COM4,
 // sets the line, and then polls it from a timer on the owner's thread: every

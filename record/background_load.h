@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A data file read on a thread of its own into a table of its own, so that
 // the window goes on decoding and recording while a large file comes in. The

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The two forms of a data file. A name ending in ".xml" (exactly, case
 // included) holds an XML snapshot of the whole table, all seven fields with

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Reading a data file without ever being stuck where that can be helped. A
 // regular file is read as usual. Anything else (a FIFO, a terminal, a device)

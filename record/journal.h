@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The recording journal: every recorded row is appended to a file as one JSON
 // line (the keys of dmmlog's JSON rows plus "timestamp", the local date-time

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "record/journal_rows.h"
 
 #include "decode/text_rules.h"

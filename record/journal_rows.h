@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Reading one journal line back into a table row. Two readers that must
 // agree: a general one (any JSON object with the row's keys, through Qt's

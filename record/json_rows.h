@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Rows for machines. JSON lines, one object per line: dmmlog's
 // `--format json` and the recording journal write the same keys in the same

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The reading log: turns decoded readings into rows of the reading table,
 // under the capacity, the repeat switch and the numbering rules. The sampling

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The reading table cds1: seven fields per row (no, time, dc/ac, value, unit,
 // auto, nval), texts cut to 20 characters. Built for long recordings: rows are

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The grid's view of the reading table. The table grows by thousands of rows
 // a minute and may hold millions, so the model does not announce each row as

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The recall clock: a software clock that stamps rows with evenly spaced times
 // that follow the frames, not the wall clock. It starts from the time typed

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The recording session: what every front end records through. It owns the
 // reading table, the reading log, the recall clock, the switch and box states

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A reading in the units a machine reads: the value as a plain decimal
 // number in the base unit, and one spelling per quantity, whatever the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window under faults of its links and its files: a serial line that goes
 // away in mid-frame, a seven-bit meter with parity read as eight bits, a
 // megabyte of line noise, a cable pulled while a report is being handed over

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The trend chart and its toolbar, driven through the window.
 
 #include "window_fixture.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Connection control driven through the window: a pseudo-terminal stands in
 // for a meter on the serial line, the scripted HID backend for the cable.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window driven through its widgets, found by their design names,
 // on the offscreen platform. Questions, notices and file dialogs are answered
 // by a script instead of modal boxes.

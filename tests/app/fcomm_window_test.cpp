@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window as a user meets it: clicks on disabled controls, what the chart
 // plots, the titles of the boxes, keys that close a box, printing nothing and
 // a pasted page size.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window under a flood: metersim sends as fast as the window reads, on
 // COM1 through a pseudo-terminal, for a few seconds. Every frame sent must be a
 // row, read as the meter meant it, with no error and no long stall of the

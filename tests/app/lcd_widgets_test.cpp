@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The LCD's drawing pieces: the segment figures, the symbol face, the decimal
 // point, the link pictures and the icons, checked on their rendered pixels.
 

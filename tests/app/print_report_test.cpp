@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The printed report, read back from the PDF it prints (texts and their
 // places, by pdftotext) and from a page painted into an image.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window killed outright keeps its readings: the program runs as a child
 // process on the offscreen platform, its serial link on from the start and fed
 // metersim's frames through a pseudo-terminal, and is killed with SIGKILL once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Dralin decoder: digit, range and function frames in, LCD state and
 // reading out.
 

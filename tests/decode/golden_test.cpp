@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Golden frames: one fixture file per meter family, each line the bytes of one
 // frame as the serial line delivers them and the reading they must give.
 //

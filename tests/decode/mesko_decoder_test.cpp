@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Mesko decoder: segment frames in, LCD state and reading out.
 
 #include <gtest/gtest.h>

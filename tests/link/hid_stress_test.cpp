@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Connects, streams thousands of reports, disconnects, over and over: the
 // run that the thread checker watches for races between the reader and the
 // window thread.

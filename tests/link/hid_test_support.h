@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Shared by the HID tests: an application object whose notify catches what
 // an event handler lets escape, as the window's general error handler does,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The USB interface cable as the window and dmmlog share it: the rule that
 // finds it, its set-up, the watchdog, and the cable read and taken up again
 // without a window (dmmlog --usb --reconnect), over the scripted backend.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The serial driver while bytes trickle in one at a time, as a UART or many
 // USB adapters pass them on at 2400 baud: every byte reaches the receive
 // handler in order, and the event loop wakes for the polls rather than for

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Data files that are too big, hostile or not files at all: a large file of
 // real rows loads in memory that grows with the table, not with the file,
 // and stops reading at once when cancelled; a snapshot never reaches outside

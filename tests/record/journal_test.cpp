@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The recording journal: rows come back exactly as recorded, a running
 // program's journal is left alone, a killed one's rows up to a second before
 // the kill are kept, a torn last line is ignored, and a full disk is

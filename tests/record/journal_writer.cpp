@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A recording program in miniature for the journal's kill test: journals one
 // row a millisecond into the folder given, and after each append writes the
 // row's number on standard output, until it is killed.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Rows for machines: JSON counts as "%.15g" writes them (so that dmmlog's
 // rows stay as they always were), values in base units, CSV quoting.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The rows the journal tests record: row n holds n in every field that can
 // show it, so that a row read back shows where it came from.

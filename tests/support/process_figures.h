@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What this process holds and has read, from /proc: resident memory, its peak
 // since the last reset, and the bytes read through system calls. Tests use

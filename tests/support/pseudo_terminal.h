@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A pseudo-terminal standing in for a meter on a serial line: the test writes
 // the meter's bytes into the master side, the code under test opens the slave

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A decoder host for tests: the recording session with its switches and
 // boxes set by the test, every call written to a call log in order.

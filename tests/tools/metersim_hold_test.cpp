@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // metersim held by its standard input and paced like a serial line, driven
 // through the harness the soak bench and the window's fault tests use; and
 // the harness's reading of the simulated stream.

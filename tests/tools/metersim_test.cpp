@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The meter simulator: its frames have each family's layout, every one of them
 // decodes cleanly through the real frame assembly and decoders, the reading
 // wanders through functions, ranges, signs and overloads, a seed fixes the

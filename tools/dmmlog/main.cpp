@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // dmmlog: the headless logger. Reads meter bytes from a file, standard input,
 // a serial device (through the window's own serial port driver) or the USB
 // interface cable (through the window's own HID controller), decodes

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The simulated meter: a reading that wanders like a real one (functions,
 // ranges, auto and manual ranging, signs, the odd overload, digits that drift

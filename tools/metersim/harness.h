@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the soak bench and the fault tests drive the program with: metersim as
 // a child process on a pseudo-terminal, held by its standard input so that it

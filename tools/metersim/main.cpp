@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // metersim: a simulated meter. Sends the frames of one meter family at the
 // meter's pace (or as fast as the reader takes them) to standard output, a
 // file, or a new pseudo-terminal that the program can open as its serial port.
