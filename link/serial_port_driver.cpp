@@ -1,16 +1,20 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "link/serial_port_driver.h"
 
-#include <QFileInfo>
-#include <QSocketNotifier>
-#include <algorithm>
-#include <array>
-
-#ifdef Q_OS_UNIX
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
-#endif
+
+#include <QFileInfo>
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+
+#include "link/serial_custom_rate.h"
 
 namespace dmm {
 
@@ -19,41 +23,59 @@ namespace {
 constexpr std::array<int32_t, 13> kBaudRates = {110,   300,   600,   1200,  2400,  4800,  9600,
                                                 14400, 19200, 38400, 56000, 57600, 115200};
 
-QSerialPort::Parity QtParity(TComPortParity parity) {
-    switch (parity) {
-        case ptODD:
-            return QSerialPort::OddParity;
-        case ptEVEN:
-            return QSerialPort::EvenParity;
-        case ptMARK:
-            return QSerialPort::MarkParity;
-        case ptSPACE:
-            return QSerialPort::SpaceParity;
+// The terminal's speed constant for a rate it names; B0 for one it does not
+// (14400 and 56000 are set as custom rates).
+speed_t SpeedConstant(int32_t rate) {
+    switch (rate) {
+        case 110:
+            return B110;
+        case 300:
+            return B300;
+        case 600:
+            return B600;
+        case 1200:
+            return B1200;
+        case 2400:
+            return B2400;
+        case 4800:
+            return B4800;
+        case 9600:
+            return B9600;
+        case 19200:
+            return B19200;
+        case 38400:
+            return B38400;
+        case 57600:
+            return B57600;
+        case 115200:
+            return B115200;
         default:
-            return QSerialPort::NoParity;
+            return B0;
     }
 }
 
-QSerialPort::StopBits QtStopBits(TComPortStopBits bits) {
+tcflag_t CharacterSize(TComPortDataBits bits) {
     switch (bits) {
-        case sb1HALFBITS:
-            return QSerialPort::OneAndHalfStop;
-        case sb2BITS:
-            return QSerialPort::TwoStop;
+        case db5BITS:
+            return CS5;
+        case db6BITS:
+            return CS6;
+        case db7BITS:
+            return CS7;
         default:
-            return QSerialPort::OneStop;
+            return CS8;
     }
 }
 
 // A hung-up terminal polls readable for ever while every read fails or comes
 // back empty; only the poll flags tell it from a quiet line.
-bool LineHungUp([[maybe_unused]] const QSerialPort& port) {
-#ifdef Q_OS_UNIX
-    pollfd p{port.handle(), POLLIN, 0};
+bool LineHungUp(int fd) {
+    pollfd p{fd, POLLIN, 0};
     return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
-#else
-    return false;  // a failed read just ends that poll
-#endif
+}
+
+QString SystemText(int error) {
+    return QString::fromLocal8Bit(std::strerror(error));
 }
 
 }  // namespace
@@ -87,8 +109,6 @@ TCommPortDriver::TCommPortDriver(QObject* owner)
     connect(&pollTimer_, &QTimer::timeout, this, &TCommPortDriver::PollReceive);
     reopenTimer_.setObjectName(QStringLiteral("reopenTimer"));
     connect(&reopenTimer_, &QTimer::timeout, this, &TCommPortDriver::TryReopen);
-    // The poll takes the bytes; QSerialPort's readyRead is left unconnected.
-    connect(&port_, &QSerialPort::errorOccurred, this, &TCommPortDriver::ReadErrorOccurred);
 }
 
 TCommPortDriver::~TCommPortDriver() {
@@ -106,13 +126,8 @@ bool TCommPortDriver::OpenPort() {
         openError_ = QStringLiteral("no device stands for this port");
         return false;
     }
-    port_.setPortName(name);
-    // Exclusive: QSerialPort locks the device against every other opener.
-    if (!port_.open(QIODevice::ReadWrite)) {
-        openError_ = port_.errorString();
-        openDenied_ = port_.error() == QSerialPort::PermissionError;
+    if (!OpenDevice(name))
         return false;
-    }
     open_ = true;
     hungUp_ = false;
     ApplyPortSettings();
@@ -120,124 +135,118 @@ bool TCommPortDriver::OpenPort() {
     return true;
 }
 
+bool TCommPortDriver::OpenDevice(const QString& name) {
+    const QByteArray path = QFile::encodeName(name);
+    const int fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        const int error = errno;
+        openError_ = SystemText(error);
+        openDenied_ = error == EACCES || error == EPERM;
+        return false;
+    }
+    if (!::isatty(fd)) {
+        ::close(fd);
+        openError_ = QStringLiteral("not a serial port (no terminal device)");
+        return false;
+    }
+    // One opener at a time, as a serial port allows: a lock every opener
+    // that plays by the rules takes, and the terminal's own exclusive mode
+    // against the rest.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        openError_ = QStringLiteral("the port is in use by another program");
+        return false;
+    }
+    ::ioctl(fd, TIOCEXCL);
+    fd_ = fd;
+    return true;
+}
+
+void TCommPortDriver::CloseDevice() {
+    if (fd_ < 0)
+        return;
+    ::ioctl(fd_, TIOCNXCL);
+    ::close(fd_);  // drops the lock too
+    fd_ = -1;
+}
+
 void TCommPortDriver::ClosePort() {
     if (!open_)
         return;
     pollTimer_.stop();
     reopenTimer_.stop();
-    port_.close();  // already closed if the line went away
+    CloseDevice();  // already closed if the line went away
     open_ = false;
     hungUp_ = false;
 }
 
+void TCommPortDriver::SetModemLine(int line, bool on) {
+    // A pseudo-terminal has no modem lines: the call is refused and ignored.
+    ::ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &line);
+}
+
+// Raw 8-bit input, every byte as it comes, with the receiver on and the
+// modem's carrier ignored. A setting the device refuses (a pseudo-terminal
+// has no DTR, an adapter may lack a rate) is left as the device has it.
 void TCommPortDriver::ApplyPortSettings() {
-    if (!port_.isOpen())
+    if (fd_ < 0)
         return;
-    // Every call below may be refused (a pseudo-terminal has no DTR, an
-    // adapter may lack a rate); the port keeps what it accepted.
-    port_.setBaudRate(BaudRateOf(speed_));
-    port_.setDataBits(QSerialPort::DataBits(5 + std::min<int>(dataBits_, db8BITS)));
-    port_.setParity(QtParity(parity_));
-    port_.setStopBits(QtStopBits(stopBits_));
-    port_.setFlowControl(hwHandshaking_ == hhRTSCTS ? QSerialPort::HardwareControl
-                                                    : QSerialPort::NoFlowControl);
-    SetTerminalFlags();
-    port_.setDataTerminalReady(enableDtr_);
-    if (hwHandshaking_ != hhRTSCTS)
-        port_.setRequestToSend(false);
-    PurgePortBuffers(true, true);
-    port_.setReadBufferSize(ReadBufferSize());
-    QuietReadNotifier();  // a new buffer size turns it back on
-}
-
-// QSerialPort takes bytes from the system as they come, waking the event loop
-// for each; at 2400 baud a UART or a USB adapter that passes bytes on one by
-// one costs as much in wake-ups as the whole window does. Where the poll can
-// read the system's queue itself, QSerialPort's notifier is kept off (see
-// QuietReadNotifier) and its buffer holds one byte at most. Elsewhere its
-// buffer is the input queue: it stops taking bytes when full and leaves the
-// rest with the system until a poll makes room; an unlimited one (size 0)
-// would grow for ever.
-qint64 TCommPortDriver::ReadBufferSize() const {
-#ifdef Q_OS_UNIX
-    return 1;
-#else
-    return std::max<qint64>(inBufSize_, 1);
-#endif
-}
-
-// What QSerialPort holds comes first, then what the system holds. A line
-// that has hung up delivers nothing more: the system drops its queue at the
-// hang-up, and the byte QSerialPort kept goes the same way.
-qint64 TCommPortDriver::ReadQueued() {
-    char* const buffer = reinterpret_cast<char*>(buffer_.get());
-#ifdef Q_OS_UNIX
-    if (LineHungUp(port_))
-        return 0;
-#endif
-    qint64 count = 0;
-#ifdef Q_OS_UNIX
-    if (port_.bytesAvailable() > 0) {
-        count = port_.read(buffer, inBufSize_);
-        QuietReadNotifier();  // reading QSerialPort turns it back on
-    }
-    if (count >= 0 && count < inBufSize_) {
-        const ssize_t more = ::read(port_.handle(), buffer + count, size_t(inBufSize_ - count));
-        if (more > 0)
-            count += more;
-    }
-#else
-    count = port_.read(buffer, inBufSize_);
-#endif
-    return count;
-}
-
-// Where the poll reads the system's queue itself, QSerialPort's read notifier
-// would only wake the event loop as each byte arrives, to take that one byte.
-// It stays off: QSerialPort turns it on again only when it is opened, given a
-// buffer size or read, and the poll reads it only while it still holds a byte. Should the notifier
-// not be found, the one-byte buffer still bounds what it costs.
-void TCommPortDriver::QuietReadNotifier() {
-#ifdef Q_OS_UNIX
-    for (QSocketNotifier* notifier : port_.findChildren<QSocketNotifier*>()) {
-        if (notifier->type() == QSocketNotifier::Read)
-            notifier->setEnabled(false);
-    }
-#endif
-}
-
-// What QSerialPort's setters cannot express goes to the terminal directly:
-// both handshakes at once (it has a single flow-control choice), and plain
-// parity after mark or space (it leaves the stick-parity flag set).
-void TCommPortDriver::SetTerminalFlags() {
-#ifdef Q_OS_UNIX
     termios tio{};
-    if (::tcgetattr(port_.handle(), &tio) != 0)
+    if (::tcgetattr(fd_, &tio) != 0)
         return;
+    ::cfmakeraw(&tio);
+    tio.c_cflag |= CLOCAL | CREAD;
+    tio.c_cflag &= ~tcflag_t(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
+#ifdef CMSPAR
+    tio.c_cflag &= ~tcflag_t(CMSPAR);
+#endif
+    tio.c_cflag |= CharacterSize(dataBits_);
+    switch (parity_) {
+        case ptODD:
+            tio.c_cflag |= PARENB | PARODD;
+            break;
+        case ptEVEN:
+            tio.c_cflag |= PARENB;
+            break;
+#ifdef CMSPAR
+        case ptMARK:
+            tio.c_cflag |= PARENB | PARODD | CMSPAR;
+            break;
+        case ptSPACE:
+            tio.c_cflag |= PARENB | CMSPAR;
+            break;
+#endif
+        default:
+            break;
+    }
+    // One and a half stop bits exist only for 5-bit characters, where the
+    // terminal's two stop bits mean just that.
+    if (stopBits_ == sb2BITS || (stopBits_ == sb1HALFBITS && dataBits_ == db5BITS))
+        tio.c_cflag |= CSTOPB;
+    if (hwHandshaking_ == hhRTSCTS)
+        tio.c_cflag |= CRTSCTS;
     tio.c_iflag &= ~tcflag_t(IXON | IXOFF | IXANY);
     if (swHandshaking_ == shXONXOFF)
         tio.c_iflag |= IXON | IXOFF;
-#ifdef CMSPAR
-    if (parity_ != ptMARK && parity_ != ptSPACE)
-        tio.c_cflag &= ~tcflag_t(CMSPAR);
-#endif
-    ::tcsetattr(port_.handle(), TCSANOW, &tio);
-#else
-    if (swHandshaking_ == shXONXOFF && hwHandshaking_ != hhRTSCTS)
-        port_.setFlowControl(QSerialPort::SoftwareControl);
-#endif
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 0;
+    const int32_t rate = BaudRateOf(speed_);
+    const speed_t speed = SpeedConstant(rate);
+    if (speed != B0)
+        ::cfsetspeed(&tio, speed);
+    ::tcsetattr(fd_, TCSANOW, &tio);
+    if (speed == B0 && rate > 0)
+        SetCustomRate(fd_, rate);
+    SetModemLine(TIOCM_DTR, enableDtr_);
+    if (hwHandshaking_ != hhRTSCTS)
+        SetModemLine(TIOCM_RTS, false);
+    PurgePortBuffers(true, true);
 }
 
 void TCommPortDriver::PurgePortBuffers(bool input, bool output) {
-    if (!port_.isOpen())
+    if (fd_ < 0 || (!input && !output))
         return;
-    QSerialPort::Directions directions;
-    if (input)
-        directions |= QSerialPort::Input;
-    if (output)
-        directions |= QSerialPort::Output;
-    if (directions)
-        port_.clear(directions);
+    ::tcflush(fd_, input && output ? TCIOFLUSH : input ? TCIFLUSH : TCOFLUSH);
 }
 
 void TCommPortDriver::setComPort(TComPortNumber port) {
@@ -308,13 +317,26 @@ void TCommPortDriver::StartPolling() {
     pollTimer_.start(std::max<int>(pollingDelay_, 1));
 }
 
+// A line that has hung up delivers nothing more: the system drops its queue
+// at the hang-up.
+qint64 TCommPortDriver::ReadQueued() {
+    if (LineHungUp(fd_))
+        return 0;
+    for (;;) {
+        const ssize_t n = ::read(fd_, buffer_.get(), inBufSize_);
+        if (n >= 0)
+            return n;
+        if (errno != EINTR)
+            return 0;  // nothing queued (EAGAIN), or the line is failing
+    }
+}
+
 void TCommPortDriver::PollReceive() {
-    if (!port_.isOpen())
+    if (fd_ < 0)
         return;  // closed, or the line is gone
     const qint64 count = ReadQueued();
     if (count <= 0) {
-        // Not every Qt version reports a hung-up line as a read error; a quiet
-        // poll is the moment to look.
+        // A quiet poll is the moment to look whether the line is still there.
         CheckLine();
         return;
     }
@@ -322,25 +344,12 @@ void TCommPortDriver::PollReceive() {
         OnReceiveData(this, buffer_.get(), int32_t(count));
 }
 
-// QSerialPort reports a hung-up line on every pass of the event loop and keeps
-// its read notifier armed, so the loop would spin. The check runs queued: the
-// error comes from inside the notifier, which closing the port deletes.
-void TCommPortDriver::ReadErrorOccurred(QSerialPort::SerialPortError error) {
-    if (error != QSerialPort::ReadError && error != QSerialPort::ResourceError)
-        return;
-    if (lineCheckQueued_)
-        return;
-    lineCheckQueued_ = true;
-    QMetaObject::invokeMethod(this, &TCommPortDriver::CheckLine, Qt::QueuedConnection);
-}
-
-// A line that has gone away is closed underneath: no notifier, no spinning.
-// The driver itself stays open and silent until ClosePort.
+// A line that has gone away is closed underneath: nothing polls it and
+// nothing spins. The driver itself stays open and silent until ClosePort.
 void TCommPortDriver::CheckLine() {
-    lineCheckQueued_ = false;
-    if (!port_.isOpen() || !LineHungUp(port_))
+    if (fd_ < 0 || !LineHungUp(fd_))
         return;
-    port_.close();
+    CloseDevice();
     hungUp_ = true;
     if (reopenMs_ > 0)
         reopenTimer_.start(reopenMs_);
@@ -364,10 +373,7 @@ void TCommPortDriver::TryReopen() {
         return;
     }
     const QString name = resolveName_(comPort_);
-    if (name.isEmpty())
-        return;
-    port_.setPortName(name);
-    if (!port_.open(QIODevice::ReadWrite))
+    if (name.isEmpty() || !OpenDevice(name))
         return;
     openedName_ = name;
     reopenTimer_.stop();

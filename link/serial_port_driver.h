@@ -1,17 +1,18 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// The RS-232 link to the meter. The driver opens one of the ports COM1..COM4,
-// sets the line, and then polls it from a timer on the owner's thread: every
-// poll takes whatever bytes have arrived, without waiting, and hands them in
-// one piece to OnReceiveData. Nothing is ever sent to the meter, there is no
-// thread, and nothing is reported: a port that cannot be opened stays closed.
+// The RS-232 link to the meter. The driver opens one of the ports COM1..COM4
+// (a terminal device it owns itself, through the system's terminal
+// interface), sets the line, and then polls it from a timer on the owner's
+// thread: every poll takes whatever bytes have arrived, without waiting, and
+// hands them in one piece to OnReceiveData. Nothing is ever sent to the
+// meter, there is no thread, and the line never wakes the event loop between
+// polls. A port that cannot be opened stays closed and says why (OpenError).
 //
 // The line can go away under an open port (a USB adapter pulled, the far end
 // of a pseudo-terminal closed). The driver then keeps counting as open and
 // simply receives nothing until it is closed; a later open starts afresh.
 
 #include <QObject>
-#include <QSerialPort>
 #include <QString>
 #include <QTimer>
 #include <cstdint>
@@ -142,18 +143,22 @@ class TCommPortDriver : public QObject {
 
   private:
     void PollReceive();
-    qint64 ReadBufferSize() const;
     qint64 ReadQueued();
-    void QuietReadNotifier();
     void CheckLine();
-    void ReadErrorOccurred(QSerialPort::SerialPortError error);
     void StartPolling();
-    void SetTerminalFlags();
+    // Opens the device for reading and writing, without becoming its
+    // controlling terminal and without waiting for its carrier, and locks it
+    // against every other opener; false with openError_ and openDenied_ set.
+    bool OpenDevice(const QString& name);
+    void CloseDevice();
+    // The modem line (TIOCM_DTR or TIOCM_RTS) raised or lowered.
+    void SetModemLine(int line, bool on);
 
-    QSerialPort port_;
+    // The terminal's descriptor while the line is there; -1 when closed or
+    // when the line has gone away under the open driver.
+    int fd_ = -1;
     bool open_ = false;
     bool hungUp_ = false;
-    bool lineCheckQueued_ = false;
 
     TComPortNumber comPort_ = pnCOM2;
     TComPortBaudRate speed_ = br9600;
