@@ -21,6 +21,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -74,6 +75,8 @@ class MqttBroker {
         : port_(FreePort()) {
         QString conf = QStringLiteral("listener %1 127.0.0.1\n").arg(port_);
         conf += QStringLiteral("persistence true\npersistence_location %1/\n").arg(dir_.path());
+        // A subscriber that falls behind is sent every message, late.
+        conf += QStringLiteral("max_queued_messages 0\n");
         conf += QStringLiteral("autosave_interval 1\nlog_dest file %1/mosquitto.log\n")
                     .arg(dir_.path());
         // The broker stays the user that starts it (as root it would change
@@ -171,6 +174,8 @@ class MqttSubscriber {
                         std::string(static_cast<const char*>(m->payload), size_t(m->payloadlen)),
                         m->retain, std::chrono::steady_clock::now()};
             std::lock_guard lock(s->mutex_);
+            ++s->counts_[msg.topic];
+            s->last_[msg.topic] = msg.payload;
             s->messages_.push_back(std::move(msg));
         });
         mosquitto_reconnect_delay_set(mosq_, 1, 1, false);
@@ -205,11 +210,16 @@ class MqttSubscriber {
                 out.push_back(std::move(m));
         return out;
     }
-    size_t count(const std::string& topic) const { return on(topic).size(); }
+    size_t count(const std::string& topic) const {
+        std::lock_guard lock(mutex_);
+        const auto it = counts_.find(topic);
+        return it == counts_.end() ? 0 : it->second;
+    }
     // The last payload on the topic, or empty.
     std::string last(const std::string& topic) const {
-        const auto all = on(topic);
-        return all.empty() ? std::string() : all.back().payload;
+        std::lock_guard lock(mutex_);
+        const auto it = last_.find(topic);
+        return it == last_.end() ? std::string() : it->second;
     }
 
   private:
@@ -219,6 +229,8 @@ class MqttSubscriber {
     mutable std::mutex mutex_;
     size_t subscribed_ = 0;
     std::vector<Message> messages_;
+    std::map<std::string, size_t> counts_;
+    std::map<std::string, std::string> last_;
 };
 
 }  // namespace dmm::test
