@@ -7,6 +7,7 @@ set -eu
 PACKAGES="cmake ninja-build g++ pkg-config git
 qt6-base-dev qt6-charts-dev qt6-serialport-dev libqt6opengl6-dev libxkbcommon-dev
 libhidapi-dev libudev-dev libgtest-dev libgmock-dev
+libmosquitto-dev mosquitto
 fonts-liberation2 fonts-dejavu-core
 clang-14 libclang-rt-14-dev clang-format clang-tidy-14
 poppler-utils

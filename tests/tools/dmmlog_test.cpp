@@ -124,7 +124,10 @@ TEST(Dmmlog, UsageAndIoErrors) {
           QStringList{"--usb", "--family", "dralin"}, QStringList{"--high", "abc"},
           QStringList{"--low", "nan"}, QStringList{"--high", "1,5"},
           QStringList{"--interval", "86401"}, QStringList{"--convert", "a"},
-          QStringList{"--format", "xml"}, QStringList{"--count", "1", "--count", "2"}}) {
+          QStringList{"--format", "xml"}, QStringList{"--count", "1", "--count", "2"},
+          QStringList{"--mqtt", "http://host/lab"}, QStringList{"--mqtt", "mqtt://host"},
+          QStringList{"--mqtt-user", "lab"},
+          QStringList{"--mqtt", "mqtt://host/lab", "--mqtt-cafile", "ca.pem"}}) {
         const Outcome r = Dmmlog(bad);
         EXPECT_EQ(r.exitCode, 2) << bad.join(' ').toStdString();
         EXPECT_EQ(r.err.count('\n'), 1);
@@ -142,6 +145,7 @@ TEST(Dmmlog, UsageAndIoErrors) {
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_TRUE(help.out.startsWith("Usage: dmmlog")) << help.out.toStdString();
     EXPECT_TRUE(help.out.contains("--reconnect"));
+    EXPECT_TRUE(help.out.contains("--mqtt-password-file"));
     EXPECT_TRUE(Dmmlog({"--version"}).out.startsWith("dmmlog "));
     EXPECT_EQ(Dmmlog({"/nonexistent/meter.bin"}).exitCode, 1);
     EXPECT_EQ(Dmmlog({"--convert", "/nonexistent/a.txt", "/tmp/b.txt"}).exitCode, 1);

@@ -14,12 +14,14 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QFile>
 #include <QFileInfo>
 #include <QSerialPortInfo>
 #include <QSocketNotifier>
 #include <QString>
 #include <QTime>
 #include <QTimer>
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -45,6 +47,7 @@
 #include "record/file_output.h"
 #include "record/json_rows.h"
 #include "record/recording_session.h"
+#include "tools/dmmlog/mqtt_publisher.h"
 
 namespace {
 
@@ -57,6 +60,13 @@ constexpr const char* kDescription =
     "decodes them as the window does and writes every recorded row at once to standard\n"
     "output: the text table (tsv), JSON lines or CSV. With --convert it converts a data\n"
     "file between the text table and the XML snapshot instead.\n"
+    "\n"
+    "With --mqtt every row also goes to an MQTT broker as a JSON object (the keys of\n"
+    "--format json) on PREFIX/reading (QoS 1), and the link's state (online, silent,\n"
+    "reconnecting, offline) to PREFIX/status, retained, with offline as the last will.\n"
+    "The broker must answer at the start (exit 1 if it cannot be reached or refuses the\n"
+    "login); later it may go away: rows wait in order (--mqtt-queue) and are sent when\n"
+    "it is back, and --out never waits for it.\n"
     "\n"
     "Numbers in --high and --low are written as in the window's limit boxes, with the\n"
     "decimal separator of your locale.\n"
@@ -91,6 +101,8 @@ struct Options {
     bool convert = false;
     std::string convertIn, convertOut;
     bool list = false;  // list the ports and cables
+    std::optional<MqttSettings> mqtt;
+    std::string mqttPasswordFile;
 };
 
 int32_t WholeNumber(const std::string& text, const char* option, int32_t minimum) {
@@ -268,9 +280,36 @@ std::optional<Options> ParseOptions(const QStringList& arguments) {
         Option("convert",
                "Convert the data file IN into OUT (text table or XML snapshot, by "
                "OUT's name) and exit.");
+    const QCommandLineOption mqtt =
+        Option("mqtt",
+               "Also publish every row to an MQTT broker: mqtt://HOST[:PORT]/PREFIX (port 1883 by "
+               "default) or mqtts://HOST[:PORT]/PREFIX (TLS, port 8883). Rows go to "
+               "PREFIX/reading, the link's state to PREFIX/status.",
+               "url");
+    const QCommandLineOption mqttCa = Option(
+        "mqtt-cafile",
+        "With mqtts://: the CA certificates (PEM) to check the broker by; default the system's.",
+        "file");
+    const QCommandLineOption mqttUser =
+        Option("mqtt-user", "Log in to the broker as NAME.", "name");
+    const QCommandLineOption mqttPassword =
+        Option("mqtt-password-file",
+               "Read the broker password from the first line of FILE (needs --mqtt-user).", "file");
+    const QCommandLineOption mqttDiscovery =
+        Option("mqtt-discovery",
+               "Also publish a retained discovery configuration "
+               "(homeassistant/sensor/dmmlog_PREFIX/config) so that home-automation systems show "
+               "the meter as a sensor with its unit.");
+    const QCommandLineOption mqttQueue =
+        Option("mqtt-queue",
+               "Rows that wait for an absent broker, at most (default 100000); beyond that the "
+               "oldest are dropped, and a message gives their count.",
+               "N");
     for (const QCommandLineOption* o :
-         {&help, &version, &family, &format, &serial, &usb, &list, &interval, &noRepeat, &capacity,
-          &high, &low, &recall, &count, &reconnect, &out, &convert}) {
+         {&help,   &version,  &family,       &format,        &serial,   &usb,
+          &list,   &interval, &noRepeat,     &capacity,      &high,     &low,
+          &recall, &count,    &reconnect,    &out,           &convert,  &mqtt,
+          &mqttCa, &mqttUser, &mqttPassword, &mqttDiscovery, &mqttQueue}) {
         parser.addOption(*o);
     }
     parser.addPositionalArgument(QStringLiteral("file"),
@@ -299,7 +338,8 @@ std::optional<Options> ParseOptions(const QStringList& arguments) {
 
     // Each option once: a second value would be a silent surprise.
     for (const QCommandLineOption* o :
-         {&family, &format, &serial, &interval, &capacity, &high, &low, &recall, &count, &out}) {
+         {&family, &format, &serial, &interval, &capacity, &high, &low, &recall, &count, &out,
+          &mqtt, &mqttCa, &mqttUser, &mqttPassword, &mqttQueue}) {
         if (parser.values(*o).size() > 1)
             throw UsageError{"--" + o->names().constLast().toStdString() + " is given twice"};
     }
@@ -352,6 +392,33 @@ std::optional<Options> ParseOptions(const QStringList& arguments) {
             throw UsageError{"--out needs a file name, or - for standard output"};
         if (o.out == "-")
             o.out.clear();  // the rows go to standard output anyway
+    }
+
+    if (parser.isSet(mqtt)) {
+        std::string why;
+        const auto target = ParseMqttUrl(parser.value(mqtt).toStdString(), why);
+        if (!target)
+            throw UsageError{"--mqtt " + why + ", not '" + parser.value(mqtt).toStdString() + "'"};
+        MqttSettings m;
+        m.target = *target;
+        m.caFile = parser.value(mqttCa).toStdString();
+        if (parser.isSet(mqttCa) && !m.target.tls)
+            throw UsageError{"--mqtt-cafile needs an mqtts:// URL"};
+        m.user = parser.value(mqttUser).toStdString();
+        if (parser.isSet(mqttPassword) && m.user.empty())
+            throw UsageError{"--mqtt-password-file needs --mqtt-user"};
+        o.mqttPasswordFile = parser.value(mqttPassword).toStdString();
+        m.discovery = parser.isSet(mqttDiscovery);
+        if (parser.isSet(mqttQueue))
+            m.queueLimit =
+                size_t(WholeNumber(parser.value(mqttQueue).toStdString(), "--mqtt-queue", 1));
+        o.mqtt = std::move(m);
+    } else {
+        for (const QCommandLineOption* opt :
+             {&mqttCa, &mqttUser, &mqttPassword, &mqttDiscovery, &mqttQueue}) {
+            if (parser.isSet(*opt))
+                throw UsageError{"--" + opt->names().constLast().toStdString() + " needs --mqtt"};
+        }
     }
 
     const QStringList positional = parser.positionalArguments();
@@ -449,6 +516,8 @@ class LoggerHost {
     }
     // The text form of --out, written as rows are recorded.
     void streamTextTo(FileOutput* file) { outText_ = file; }
+    // The broker, sent every recorded row as its JSON object.
+    void publishTo(MqttPublisher* mqtt) { mqtt_ = mqtt; }
 
     // Writes what was recorded; false when the output failed (outputError()
     // then holds the system's error number) or the --out file did.
@@ -499,7 +568,8 @@ class LoggerHost {
             AppendTextRow(outPending_, table, i);
         if (options_.format == Format::Tsv) {
             AppendTextRow(pending_, table, i);
-            return;
+            if (!mqtt_)
+                return;
         }
         // For machines: the date-time of recording and the value in the
         // base unit, whatever the locale and the LCD's letters.
@@ -518,8 +588,15 @@ class LoggerHost {
         const std::string_view timestamp(stamp, timestamp_.format(stamp));
         if (options_.format == Format::Json)
             AppendJsonRow(pending_, row, timestamp);
-        else
+        else if (options_.format == Format::Csv)
             AppendCsvRow(pending_, row, timestamp);
+        if (mqtt_) {
+            mqttRow_.clear();
+            AppendJsonRow(mqttRow_, row, timestamp);
+            if (!mqttRow_.empty() && mqttRow_.back() == '\n')
+                mqttRow_.pop_back();
+            mqtt_->publishRow(mqttRow_, si.unit);
+        }
     }
 
     const Options& options_;
@@ -531,7 +608,43 @@ class LoggerHost {
     int outputError_ = 0;
     FileOutput* outText_ = nullptr;
     std::string outPending_;
+    MqttPublisher* mqtt_ = nullptr;
+    std::string mqttRow_;
     long long lastSyncMs_ = 0;
+};
+
+// The link's state as the broker hears it: online while bytes come, silent
+// after 10 s without any, reconnecting while a lost link is waited for.
+class LinkStatus {
+  public:
+    using State = MqttPublisher::LinkState;
+    static constexpr long long kSilentMs = 10000;
+    explicit LinkStatus(MqttPublisher* mqtt) : mqtt_(mqtt), lastDataMs_(MonotonicMs()) {}
+
+    bool watching() const { return mqtt_ != nullptr; }
+    void set(State state) {
+        state_ = state;
+        if (state == State::Online)
+            lastDataMs_ = MonotonicMs();
+        if (mqtt_)
+            mqtt_->setLinkState(state);
+    }
+    // Bytes from the meter.
+    void data() {
+        lastDataMs_ = MonotonicMs();
+        if (state_ == State::Silent)
+            set(State::Online);
+    }
+    // Called about once a second.
+    void tick() {
+        if (state_ == State::Online && MonotonicMs() - lastDataMs_ >= kSilentMs)
+            set(State::Silent);
+    }
+
+  private:
+    MqttPublisher* mqtt_;
+    State state_ = State::Online;
+    long long lastDataMs_;
 };
 
 // A failure of a data file: the message as the window gives it, then the
@@ -539,6 +652,19 @@ class LoggerHost {
 void PrintFileFailure(std::string_view message, const std::string& path, const std::string& why) {
     const std::string first(message.substr(0, message.find('\n')));
     std::fprintf(stderr, "dmmlog: %s\ndmmlog: %s: %s\n", first.c_str(), path.c_str(), why.c_str());
+}
+
+// The first line of the broker's password file, without its line end.
+std::optional<std::string> ReadPasswordFile(const std::string& path, std::string& why) {
+    QFile file(QString::fromLocal8Bit(path.c_str()));
+    if (!file.open(QIODevice::ReadOnly)) {
+        why = file.errorString().toStdString();
+        return std::nullopt;
+    }
+    QByteArray line = file.readLine(4096);
+    while (line.endsWith('\n') || line.endsWith('\r'))
+        line.chop(1);
+    return line.toStdString();
 }
 
 // The command line waits for a FIFO's reader, as a shell's redirection does.
@@ -592,7 +718,8 @@ bool SamplingTick(LoggerHost& host) {
 }
 
 // A file or standard input, read until its end.
-int ReadStream(const Options& o, int fd, LoggerHost& host, FrameReceiver& receiver) {
+int ReadStream(const Options& o, int fd, LoggerHost& host, FrameReceiver& receiver,
+               LinkStatus& link) {
     const long long intervalMs = o.intervalSeconds * 1000LL;
     long long nextTick = intervalMs > 0 ? MonotonicMs() + intervalMs : 0;
     uint8_t buf[4096];
@@ -608,6 +735,8 @@ int ReadStream(const Options& o, int fd, LoggerHost& host, FrameReceiver& receiv
             }
             timeout = int(nextTick - now);
         }
+        if (link.watching())
+            timeout = timeout < 0 ? 1000 : std::min(timeout, 1000);
         pollfd p{fd, POLLIN, 0};
         const int ready = ::poll(&p, 1, timeout);
         if (ready < 0) {
@@ -615,8 +744,10 @@ int ReadStream(const Options& o, int fd, LoggerHost& host, FrameReceiver& receiv
                 continue;
             return 1;
         }
-        if (ready == 0)
+        if (ready == 0) {
+            link.tick();
             continue;
+        }
         const ssize_t n = ::read(fd, buf, sizeof buf);
         if (n == 0)
             break;
@@ -626,6 +757,7 @@ int ReadStream(const Options& o, int fd, LoggerHost& host, FrameReceiver& receiv
             std::fprintf(stderr, "dmmlog: read error: %s\n", std::strerror(errno));
             return 1;
         }
+        link.data();
         FeedChunk(o, receiver, host, buf, size_t(n));
         if (!host.flush())
             return 1;
@@ -718,11 +850,17 @@ class LinkLoop {
 
 // Runs the event loop the driver polls from. A logger left alone must not
 // wait for ever on a dead device, so a hang-up ends the run.
-int ReadSerial(const Options& o, TCommPortDriver& port, LoggerHost& host, FrameReceiver& receiver) {
+int ReadSerial(const Options& o, TCommPortDriver& port, LoggerHost& host, FrameReceiver& receiver,
+               LinkStatus& link) {
     LinkLoop loop(o, host);
     port.OnReceiveData = [&](TCommPortDriver*, const uint8_t* data, int32_t size) {
+        link.data();
         loop.deliver([&] { FeedChunk(o, receiver, host, data, size_t(size)); });
     };
+    QTimer silence;
+    QObject::connect(&silence, &QTimer::timeout, [&link] { link.tick(); });
+    if (link.watching())
+        silence.start(1000);
     port.OnHangUp = [&](TCommPortDriver*) {
         if (!o.reconnect) {
             std::fprintf(stderr, "dmmlog: %s: the line went silent\n", o.serial.c_str());
@@ -731,8 +869,10 @@ int ReadSerial(const Options& o, TCommPortDriver& port, LoggerHost& host, FrameR
         }
         std::fprintf(stderr, "dmmlog: %s %s: the line went silent; waiting for it to come back\n",
                      ClockText().c_str(), o.serial.c_str());
+        link.set(LinkStatus::State::Reconnecting);
     };
     port.OnLineBack = [&](TCommPortDriver*) {
+        link.set(LinkStatus::State::Online);
         std::fprintf(stderr, "dmmlog: %s %s: the line is back\n", ClockText().c_str(),
                      o.serial.c_str());
     };
@@ -752,7 +892,7 @@ int ReadSerial(const Options& o, TCommPortDriver& port, LoggerHost& host, FrameR
 // stays silent past the watchdog's limit ends the run too; with --reconnect
 // it is waited for, and taken up and set up again when it is back.
 int ReadUsb(const Options& o, LoggerHost& host, FrameReceiver& receiver, MeterState& state,
-            const std::function<bool()>& beginOutput) {
+            LinkStatus& link, const std::function<bool()>& beginOutput) {
     LinkLoop loop(o, host);
     const Family family = o.family;
     CableReader::Handlers handlers;
@@ -778,6 +918,7 @@ int ReadUsb(const Options& o, LoggerHost& host, FrameReceiver& receiver, MeterSt
                 std::fprintf(stderr,
                              "dmmlog: %s the cable went away (%s); waiting for it to come back\n",
                              clock.c_str(), why.constData());
+                link.set(LinkStatus::State::Reconnecting);
                 return;
             case CableReader::Event::Silent:
                 if (!o.reconnect) {
@@ -790,9 +931,11 @@ int ReadUsb(const Options& o, LoggerHost& host, FrameReceiver& receiver, MeterSt
                              "dmmlog: %s the cable is silent (no reading for %s); waiting for it "
                              "to come back\n",
                              clock.c_str(), why.constData());
+                link.set(LinkStatus::State::Silent);
                 return;
             case CableReader::Event::Back:
                 std::fprintf(stderr, "dmmlog: %s the cable is back\n", clock.c_str());
+                link.set(LinkStatus::State::Online);
                 return;
             case CableReader::Event::SetUpFailed:
                 std::fprintf(stderr,
@@ -877,10 +1020,36 @@ int Run(const Options& o) {
         }
     }
 
+    // The broker is asked once the input is there, and must answer now;
+    // later it may come and go.
+    std::unique_ptr<MqttPublisher> mqtt;
+    if (o.mqtt) {
+        MqttSettings settings = *o.mqtt;
+        if (!o.mqttPasswordFile.empty()) {
+            std::string why;
+            const auto password = ReadPasswordFile(o.mqttPasswordFile, why);
+            if (!password) {
+                std::fprintf(stderr, "dmmlog: %s: %s\n", o.mqttPasswordFile.c_str(), why.c_str());
+                return 1;
+            }
+            settings.password = *password;
+        }
+        mqtt = std::make_unique<MqttPublisher>(std::move(settings), [](const std::string& message) {
+            std::fprintf(stderr, "dmmlog: %s %s\n", ClockText().c_str(), message.c_str());
+        });
+        std::string error;
+        if (!mqtt->start(error)) {
+            std::fprintf(stderr, "dmmlog: %s\n", error.c_str());
+            return 1;
+        }
+    }
+    LinkStatus linkStatus(mqtt.get());
+
     MeterState state;
     ApplyStartup(state, true, SystemDecimalSep(), NowDateTime());
     LoggerHost host(o, state, stdout);
     host.streamTextTo(outText.get());
+    host.publishTo(mqtt.get());
     FrameReceiver receiver(state, host.session());
     // The header goes out once the input is there: an input that cannot be
     // had is an error before any output.
@@ -890,9 +1059,10 @@ int Run(const Options& o) {
     };
     int status = 0;
     if (o.usb)
-        status = ReadUsb(o, host, receiver, state, beginOutput);
+        status = ReadUsb(o, host, receiver, state, linkStatus, beginOutput);
     else if (beginOutput())
-        status = port ? ReadSerial(o, *port, host, receiver) : ReadStream(o, fd, host, receiver);
+        status = port ? ReadSerial(o, *port, host, receiver, linkStatus)
+                      : ReadStream(o, fd, host, receiver, linkStatus);
     if (fd != 0)
         ::close(fd);
     host.flush();
@@ -913,6 +1083,14 @@ int Run(const Options& o) {
         }
     } else if (!o.out.empty() && !SaveOrSay(host.table(), o.out)) {
         status = 1;
+    }
+    // What waits for the broker goes out before the end (as long as it takes
+    // rows, or within 10 s comes back); a row that never reached it is said.
+    if (mqtt) {
+        if (const size_t lost = mqtt->finish(); lost > 0) {
+            std::fprintf(stderr, "dmmlog: %zu rows could not be sent to the MQTT broker\n", lost);
+            status = 1;
+        }
     }
     // Rows turned away for the capacity are a run's own outcome.
     if (status == 0 && host.capacityReached())
