@@ -1,5 +1,6 @@
 #!/bin/sh
-# Sets up what is missing, builds and starts the program.
+# Sets up what is missing, builds and starts the program. Only what the
+# program and the tools need is installed and built (./test.sh does the rest).
 #   ./run.sh                 the program, with the usual serial ports
 #   ./run.sh --demo          the program with a simulated meter on COM1:
 #                            press "COM Connect" to see live readings
@@ -7,9 +8,10 @@
 #   ./run.sh --port 1=DEV    any arguments go on to the program
 set -eu
 cd "$(dirname "$0")"
-./scripts/setup.sh
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j2
+./scripts/setup.sh run
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DDMM_TESTS=OFF -DDMM_BENCH=OFF >/dev/null
+cmake --build build -j2 --target tarvometer dmmlog metersim
 
 if [ "${1:-}" = "--demo" ]; then
     shift

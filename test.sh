@@ -20,7 +20,7 @@ if [ "${1:-}" = "--tsan" ]; then
     # window is left out.
     dir=build-tsan
     cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-        -DDMM_TSAN=ON -DDMM_BENCH=OFF -DDMM_GUI=OFF >/dev/null
+        -DDMM_TSAN=ON -DDMM_WERROR=ON -DDMM_BENCH=OFF -DDMM_GUI=OFF >/dev/null
     cmake --build "$dir" -j2 --target link_hid_controller_test link_hid_reading_test \
         link_hid_stress_test link_hid_hidapi_test record_journal_test
     export TSAN_OPTIONS="suppressions=$(pwd)/tests/tsan.supp:halt_on_error=1:second_deadlock_stack=1"
@@ -28,6 +28,9 @@ if [ "${1:-}" = "--tsan" ]; then
         -R '^(link_hid_|record_journal_)'
 fi
 
-cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $extra >/dev/null
+# ./run.sh turns the tests and benchmarks off in build/; they are turned on
+# again here, with warnings as errors.
+cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DDMM_WERROR=ON -DDMM_TESTS=ON -DDMM_BENCH=ON $extra >/dev/null
 cmake --build "$dir" -j2
 QT_QPA_PLATFORM=offscreen ctest --test-dir "$dir" --output-on-failure -j2 --timeout 300

@@ -1,17 +1,32 @@
 #!/bin/sh
-# Installs every Debian package the build, the tests, the fuzzers, the
-# benchmarks and the Debian package need. Safe to run again: apt-get skips
-# what is already there.
+# Installs the Debian packages a task needs. Safe to run again: only what is
+# missing is installed.
+#   ./scripts/setup.sh run   what building and running the program and the
+#                            tools needs (./run.sh)
+#   ./scripts/setup.sh       everything: the run set plus the tests, the
+#                            fuzzers and sanitizers, clang-tidy, the manual
+#                            pages and the Debian packages (./test.sh, CI,
+#                            scripts/package.sh)
 set -eu
 
-PACKAGES="cmake ninja-build g++ pkg-config git
+RUN_PACKAGES="cmake ninja-build g++ pkg-config
 qt6-base-dev qt6-charts-dev qt6-serialport-dev libqt6opengl6-dev libxkbcommon-dev
-libhidapi-dev libudev-dev libgtest-dev libgmock-dev
-libmosquitto-dev mosquitto
-fonts-liberation2 fonts-dejavu-core
+libhidapi-dev libudev-dev libmosquitto-dev
+fonts-liberation2 fonts-dejavu-core"
+
+FULL_PACKAGES="git libgtest-dev libgmock-dev mosquitto
 clang-14 libclang-rt-14-dev clang-format clang-tidy-14
 poppler-utils
-dpkg-dev desktop-file-utils help2man"
+help2man dpkg-dev desktop-file-utils lintian"
+
+case "${1:-full}" in
+run) PACKAGES=$RUN_PACKAGES ;;
+full) PACKAGES="$RUN_PACKAGES $FULL_PACKAGES" ;;
+*)
+    echo "usage: scripts/setup.sh [run|full]" >&2
+    exit 2
+    ;;
+esac
 
 missing=""
 for p in $PACKAGES; do

@@ -1,11 +1,13 @@
 # cmake -D BUILD_DIR=<build tree> -D PREFIX=<scratch dir>
+#       -D COMPONENTS=<component,...> -D PACKAGES=<package,...>
 #       [-D DESKTOP_FILE_VALIDATE=<program>] -P check_install.cmake
 #
 # Installs the build tree into PREFIX (emptied first) and checks the result the
-# way the Debian package will ship it.
+# way the Debian packages will ship it; then installs each package's component
+# on its own and checks that the packages share out the whole installation.
 cmake_minimum_required(VERSION 3.25)
 
-foreach(var BUILD_DIR PREFIX)
+foreach(var BUILD_DIR PREFIX COMPONENTS PACKAGES)
     if(NOT ${var})
         message(FATAL_ERROR "check_install: -D ${var}=... is required")
     endif()
@@ -126,14 +128,18 @@ endif()
 # leftovers (static libraries, headers, test programs).
 set(expected "")
 foreach(program IN LISTS programs)
-    list(APPEND expected "bin/${program}" "share/man/man1/${program}.1")
-    # Each program's manual page is made from its own --help.
-    set(page "${PREFIX}/share/man/man1/${program}.1")
+    list(APPEND expected "bin/${program}" "share/man/man1/${program}.1.gz")
+    # Each program's manual page is made from its own --help, and gzipped as
+    # Debian installs manual pages.
+    set(page "${PREFIX}/share/man/man1/${program}.1.gz")
     if(NOT EXISTS "${page}")
         fail("the manual page of ${program} is missing")
     else()
-        file(READ "${page}" page_text)
-        if(NOT page_text MATCHES "Show the version")
+        execute_process(COMMAND gzip -dc "${page}" RESULT_VARIABLE rc
+                        OUTPUT_VARIABLE page_text ERROR_VARIABLE page_error)
+        if(NOT rc EQUAL 0)
+            fail("the manual page of ${program} is not gzipped: ${page_error}")
+        elseif(NOT page_text MATCHES "Show the version")
             fail("the manual page of ${program} does not describe --version")
         endif()
     endif()
@@ -150,9 +156,51 @@ foreach(path IN LISTS installed)
     endif()
 endforeach()
 
+# The packages: every installed file in exactly one of them (a file installed
+# without a component would be in none), the window only in its own, and each
+# with its Debian copyright file and changelog, which only they carry.
+set(window_files bin/tarvometer "${desktop_entry}" "${icon_dir}/tarvometer.svg")
+string(REPLACE "," ";" COMPONENTS "${COMPONENTS}")
+string(REPLACE "," ";" PACKAGES "${PACKAGES}")
+foreach(component package IN ZIP_LISTS COMPONENTS PACKAGES)
+    set(component_prefix "${PREFIX}-${component}")
+    file(REMOVE_RECURSE "${component_prefix}")
+    execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${component_prefix}"
+                            --component ${component}
+                    RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)
+    if(NOT rc EQUAL 0)
+        fail("cmake --install --component ${component} failed (${rc}):\n${out}")
+        continue()
+    endif()
+    file(GLOB_RECURSE component_files RELATIVE "${component_prefix}" "${component_prefix}/*")
+    foreach(debian_file copyright changelog.Debian.gz)
+        set(path "share/doc/${package}/${debian_file}")
+        if(NOT path IN_LIST component_files)
+            fail("package ${package} has no ${path}")
+        endif()
+        list(REMOVE_ITEM component_files "${path}")
+    endforeach()
+    foreach(path IN LISTS component_files)
+        if(path IN_LIST window_files AND NOT package STREQUAL "tarvometer")
+            fail("${path} belongs to the window's package, not to ${package}")
+        endif()
+        string(MAKE_C_IDENTIFIER "${path}" key)
+        if(DEFINED packaged_${key})
+            fail("${path} is in both ${packaged_${key}} and ${package}")
+        endif()
+        set(packaged_${key} ${package})
+    endforeach()
+endforeach()
+foreach(path IN LISTS installed)
+    string(MAKE_C_IDENTIFIER "${path}" key)
+    if(NOT DEFINED packaged_${key})
+        fail("${path} is installed but in no package")
+    endif()
+endforeach()
+
 if(failures)
     list(JOIN failures "\n  " text)
     message(FATAL_ERROR "install check failed:\n  ${text}")
 endif()
 list(LENGTH installed count)
-message(STATUS "install check: ${count} files in ${PREFIX}")
+message(STATUS "install check: ${count} files in ${PREFIX}, shared out among ${PACKAGES}")
