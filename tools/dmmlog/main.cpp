@@ -30,9 +30,9 @@
 #include <optional>
 #include <string>
 
-#include "chart/limit_rules.h"
 #include "decode/date_time.h"
 #include "decode/frame_assembly.h"
+#include "decode/limit_rules.h"
 #include "decode/meter_family.h"
 #include "decode/model_config.h"
 #include "decode/text_rules.h"
