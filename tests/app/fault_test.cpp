@@ -25,10 +25,10 @@
 #include "decode/text_rules.h"
 #include "link/hid_controller.h"
 #include "link/hid_device.h"
+#include "support/metersim_harness.h"
 #include "support/process_figures.h"
 #include "support/pseudo_terminal.h"
 #include "support/recording_host.h"
-#include "tools/metersim/harness.h"
 #include "window_fixture.h"
 
 namespace dmm::app {

@@ -8,7 +8,7 @@
 #include <QThread>
 #include <functional>
 
-#include "tools/metersim/harness.h"
+#include "support/metersim_harness.h"
 #include "window_fixture.h"
 
 namespace dmm::app {
