@@ -12,6 +12,8 @@
 #include <unistd.h>
 #endif
 
+#include "link/link_logging.h"
+
 namespace dmm {
 
 namespace {
@@ -104,6 +106,7 @@ bool TCommPortDriver::OpenPort() {
     openDenied_ = false;
     if (name.isEmpty()) {
         openError_ = QStringLiteral("no device stands for this port");
+        qCDebug(lcLink).noquote() << "COM" << int(comPort_) + 1 << "cannot open:" << openError_;
         return false;
     }
     port_.setPortName(name);
@@ -111,8 +114,10 @@ bool TCommPortDriver::OpenPort() {
     if (!port_.open(QIODevice::ReadWrite)) {
         openError_ = port_.errorString();
         openDenied_ = port_.error() == QSerialPort::PermissionError;
+        qCDebug(lcLink).noquote() << name << "cannot open:" << openError_;
         return false;
     }
+    qCDebug(lcLink).noquote() << name << "is open";
     open_ = true;
     hungUp_ = false;
     ApplyPortSettings();
@@ -340,6 +345,7 @@ void TCommPortDriver::CheckLine() {
     lineCheckQueued_ = false;
     if (!port_.isOpen() || !LineHungUp(port_))
         return;
+    qCDebug(lcLink).noquote() << port_.portName() << "hung up";
     port_.close();
     hungUp_ = true;
     if (reopenMs_ > 0)
@@ -370,6 +376,7 @@ void TCommPortDriver::TryReopen() {
     if (!port_.open(QIODevice::ReadWrite))
         return;
     openedName_ = name;
+    qCDebug(lcLink).noquote() << name << "is back after the hang-up";
     reopenTimer_.stop();
     hungUp_ = false;
     ApplyPortSettings();

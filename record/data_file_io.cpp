@@ -3,6 +3,9 @@
 
 #include <utility>
 
+#include "decode/text_rules.h"
+#include "record/record_logging.h"
+
 namespace dmm {
 
 namespace {
@@ -27,6 +30,24 @@ SaveOutcome SaveOutcomeOf(const QString& fileName, FileForm form, const FileOutp
 }
 
 }  // namespace
+
+void LogCutTexts(const RowData& row, const char* what, size_t number) {
+    if (!lcFiles().isDebugEnabled())
+        return;
+    for (size_t i = 0; i < kFieldCount; ++i) {
+        const Field f = Field(i);
+        if (IsIntegerField(f) || !row.text(f))
+            continue;
+        const std::string_view text = *row.text(f);
+        if (CutToChars(text, kTextFieldSize).size() < text.size()) {
+            qCDebug(lcFiles).noquote().nospace()
+                << what << ' ' << number << ": its "
+                << QLatin1String(FieldName(f).data(), qsizetype(FieldName(f).size()))
+                << " text is cut to " << kTextFieldSize
+                << " characters: " << QString::fromUtf8(text.data(), qsizetype(text.size()));
+        }
+    }
+}
 
 std::string ReadFailure(const ByteSource& source) {
     const std::string why = source.error();

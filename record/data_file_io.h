@@ -74,6 +74,10 @@ class FileSource : public ByteSource {
     int64_t done_ = 0;
 };
 
+// Tells dmm.files of every text of the row that the table will cut to
+// kTextFieldSize characters; what and number name the line or row ("line", 12).
+void LogCutTexts(const RowData& row, const char* what, size_t number);
+
 // What a failed read means for the load.
 std::string ReadFailure(const ByteSource& source);
 

@@ -12,6 +12,7 @@
 #include "decode/text_rules.h"
 #include "record/data_file_io.h"
 #include "record/data_files.h"
+#include "record/record_logging.h"
 #include "record/text_encoding.h"
 
 namespace dmm {
@@ -149,6 +150,8 @@ class TextTableReader {
         if (!out.ok) {
             out.message = kLoadFailedText;
             out.detail = error_;
+            qCDebug(lcFiles).noquote() << "text table load ends:" << QString::fromStdString(error_)
+                                       << "- keeping the" << appended_ << "rows before it";
         }
         return out;
     }
@@ -162,8 +165,12 @@ class TextTableReader {
                  std::to_string(kMaxTextLineBytes) + " bytes");
             return;
         }
-        if (lines_ > 1)
+        if (lines_ > 1) {
             parseRow(text);
+        } else {
+            qCDebug(lcFiles).noquote() << "line 1 is the header and is dropped:"
+                                       << QString::fromStdString(Shortened(text));
+        }
         if (error_.empty() && progress_ && lines_ % kProgressLines == 0 &&
             !progress_(sourceOffset_ >= 0 ? sourceOffset_ : base_ + lineEnd, total_)) {
             fail(std::string(kCancelledText));
@@ -187,6 +194,7 @@ class TextTableReader {
         if (!IsValidUtf8(text)) {
             Cp1252ToUtf8(text, decoded_);
             text = decoded_;
+            qCDebug(lcFiles) << "line" << lines_ << "is not UTF-8: read as Windows-1252";
         }
         row_ = RowData{};
         size_t count = 0;
@@ -212,6 +220,8 @@ class TextTableReader {
             (f == Field::No ? row_.no : row_.nval) = *v;
             return true;
         });
+        if (count == 0 && error_.empty())
+            qCDebug(lcFiles) << "line" << lines_ << "holds no field and is dropped";
         if (count == 0 || !error_.empty())
             return;
         if (table_.size() >= maxRows_) {
@@ -219,6 +229,7 @@ class TextTableReader {
                  std::to_string(maxRows_) + " rows");
             return;
         }
+        LogCutTexts(row_, "line", lines_);
         table_.append(row_);
         ++appended_;
     }

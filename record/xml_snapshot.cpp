@@ -14,6 +14,7 @@
 #include "decode/text_rules.h"
 #include "record/data_file_io.h"
 #include "record/data_files.h"
+#include "record/record_logging.h"
 #include "record/text_encoding.h"
 
 // The XML snapshot looks like this:
@@ -438,6 +439,7 @@ class SnapshotReader {
             if (rows_.size() >= maxRows_) {
                 return fail("the snapshot holds more than " + std::to_string(maxRows_) + " rows");
             }
+            LogCutTexts(row_, "snapshot row", rows_.size() + 1);
             rows_.append(row_);
             if (progress_ && rows_.size() % kProgressLines == 0 &&
                 !progress_(r_.characterOffset(), total_)) {
@@ -529,6 +531,8 @@ LoadOutcome LoadSnapshotFrom(ByteSource& source, ReadingTable& table, const Load
     if (!snapshot.read()) {
         out.message = kLoadFailedText;
         out.detail = snapshot.error();
+        qCDebug(lcFiles).noquote() << "snapshot load fails, the table is left as it was:"
+                                   << QString::fromStdString(out.detail);
         return out;
     }
     table.replaceWith(std::move(snapshot.rows()));
