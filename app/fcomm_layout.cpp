@@ -31,7 +31,7 @@
 #include "app/error_handler.h"
 #include "app/fcomm.h"
 #include "app/lcd_widgets.h"
-#include "chart/limit_rules.h"
+#include "decode/limit_rules.h"
 #include "decode/model_config.h"
 #include "record/reading_table_model.h"
 

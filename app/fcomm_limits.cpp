@@ -7,7 +7,7 @@
 #include <QTimer>
 
 #include "app/fcomm.h"
-#include "chart/limit_rules.h"
+#include "decode/limit_rules.h"
 
 namespace dmm::app {
 namespace {

@@ -2,7 +2,7 @@
 // Program entry: the application with its general error handler, the main
 // window, and the empty second window that is never shown.
 //
-// usage: tarvometer [--family tarvo|mesko|dralin] [--port N=DEVICE]... [--connect]
+// usage: tarvometer [--family tarvo|mesko|dralin] [--port N=DEVICE]... [--connect] [--verbose]
 //   --family mesko       decode that meter family (else the one chosen last
 //                        time in the "Meter" menu, else Tarvo)
 //   --port 1=/dev/pts/5  COM1 opens that device instead of the first of
@@ -11,6 +11,9 @@
 //   --connect            start with the serial link of COM1 on, as a click on
 //                        "COM Connection" does (a port that cannot be opened
 //                        says why and stays closed)
+//   --verbose            log what the program does (frames turned away, the
+//                        ports, HID devices, data files, the journal) to
+//                        standard error, for a bug report
 
 #include <QCommandLineParser>
 #include <QPushButton>
@@ -21,6 +24,7 @@
 
 #include "app/error_handler.h"
 #include "app/fcomm.h"
+#include "decode/logging.h"
 #include "decode/meter_family.h"
 #include "link/serial_port_driver.h"
 
@@ -77,7 +81,11 @@ int main(int argc, char** argv) {
     const QCommandLineOption connect(
         QStringLiteral("connect"),
         QStringLiteral("Start with the serial link of COM1 on, as \"COM Connection\" does."));
-    for (const QCommandLineOption* o : {&help, &version, &family, &port, &connect})
+    const QCommandLineOption verbose(
+        QStringLiteral("verbose"),
+        QStringLiteral("Log what the program does (frames turned away, the ports, HID devices, "
+                       "data files, the journal) to standard error."));
+    for (const QCommandLineOption* o : {&help, &version, &family, &port, &connect, &verbose})
         parser.addOption(*o);
     if (!parser.parse(arguments)) {
         std::fprintf(stderr, "tarvometer: %s (tarvometer --help for usage)\n",
@@ -114,6 +122,8 @@ int main(int argc, char** argv) {
         }
     }
 
+    if (parser.isSet(verbose))
+        dmm::EnableVerboseLogging();
     dmm::app::Application app(argc, argv);
     QApplication::setApplicationVersion(QStringLiteral(DMM_VERSION));
     if (!chosen)

@@ -54,7 +54,7 @@
 #include "link/hid_fake_backend.h"
 #include "link/serial_port_driver.h"
 #include "record/journal.h"
-#include "tools/metersim/harness.h"
+#include "support/metersim_harness.h"
 
 namespace {
 

@@ -3,10 +3,38 @@
 
 #include <cstring>
 
+#include "decode/logging.h"
 #include "decode/meter_family.h"
 #include "decode/text_rules.h"
 
 namespace dmm {
+
+namespace {
+
+// The bytes of a run as hex pairs, from their high and low digits: the kept
+// start of the run, and how long it was when it was longer.
+std::string RunHex(std::string_view high, std::string_view low, size_t bytes) {
+    std::string out;
+    for (size_t i = 0; i < high.size() && i < low.size(); ++i) {
+        if (i > 0)
+            out += ' ';
+        out += high[i];
+        out += low[i];
+    }
+    if (bytes > high.size())
+        out += " ...";
+    return out;
+}
+
+void LogTurnedAway(Family family, const char* path, std::string_view high, std::string_view low,
+                   size_t bytes) {
+    qCDebug(lcFrames).noquote().nospace()
+        << QLatin1String(FactsOf(family).name.data(), qsizetype(FactsOf(family).name.size())) << ' '
+        << path << " frame turned away (" << bytes
+        << " bytes): " << RunHex(high, low, bytes).c_str();
+}
+
+}  // namespace
 
 bool SerialCollector::push(Family family, uint8_t byte, std::string& frameText, bool& accepted) {
     if (count_ < kKept) {
@@ -22,6 +50,8 @@ bool SerialCollector::push(Family family, uint8_t byte, std::string& frameText, 
     facts.serialText(lowNibbles(), frameText);
     accepted =
         count_ == facts.serialFrameBytes && facts.serialAccepted(lowNibbles(), highNibbles());
+    if (!accepted)
+        LogTurnedAway(family, "serial", highNibbles(), lowNibbles(), count_);
     count_ = 0;
     return true;
 }
@@ -72,6 +102,14 @@ ReportCollector::Result ReportCollector::push(Family family, uint8_t reportId, c
         }
         result.accepted =
             facts.reportAccepted && facts.reportAccepted(frameText, result.highDigits);
+        if (!result.accepted && lcFrames().isDebugEnabled()) {
+            std::string high, low;
+            for (size_t i = 0; i + 1 < hex_.size(); i += 2) {
+                high += hex_[i];
+                low += hex_[i + 1];
+            }
+            LogTurnedAway(family, "cable", high, low, bytes_);
+        }
         hex_.clear();
         bytes_ = 0;
         result.kind = Kind::FrameEnd;

@@ -10,9 +10,9 @@
 
 #include <array>
 
-#include "chart/limit_rules.h"
 #include "decode/decoder_steps.h"
 #include "decode/decoders.h"
+#include "decode/limit_rules.h"
 #include "decode/text_rules.h"
 
 namespace dmm {

@@ -5,9 +5,21 @@
 #include <exception>
 #include <utility>
 
+#include "link/link_logging.h"
+
 namespace dmm {
 
 namespace {
+
+QDebug operator<<(QDebug out, const TJvHidDevice& device) {
+    const QDebugStateSaver saver(out);
+    out.nospace().noquote() << QString::fromStdString(device.InterfacePath()) << " ("
+                            << QStringLiteral("%1:%2")
+                                   .arg(device.VendorID(), 4, 16, QLatin1Char('0'))
+                                   .arg(device.ProductID(), 4, 16, QLatin1Char('0'))
+                            << ')';
+    return out;
+}
 
 // Controllers alive; touched on the window thread only.
 int g_controllers = 0;
@@ -93,8 +105,10 @@ std::vector<TJvHidDeviceController::DeviceOwner> TJvHidDeviceController::ListPre
     for (const HidDeviceInfo& info : backend_->enumerate()) {
         try {
             list.emplace_back(new TJvHidDevice(info, *this, backend_));
-        } catch (const EControllerError&) {
+        } catch (const EControllerError& e) {
             // Cannot be opened or identified: the application never sees it.
+            qCDebug(lcHid).noquote()
+                << QString::fromStdString(info.path) << "is passed over:" << e.what();
         }
     }
     return list;
@@ -137,6 +151,7 @@ void TJvHidDeviceController::Scan() {
             if (device->Present() && inFresh(device))
                 continue;
             changed = true;
+            qCDebug(lcHid) << "removal of" << *device;
             const std::weak_ptr<char> watch = device->LifeWatch();
             device->MarkUnplugged();
             if (watch.expired())
@@ -163,6 +178,7 @@ void TJvHidDeviceController::Scan() {
             TJvHidDevice* device = f.release();
             deviceList_.push_back(device);
             changed = true;
+            qCDebug(lcHid) << "arrival of" << *device;
             Offer(device, onArrival_);
         }
     } catch (...) {

@@ -8,11 +8,13 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <mutex>
 #include <utility>
 #include <vector>
 
 #include "link/hid_controller.h"
+#include "link/link_logging.h"
 
 namespace dmm {
 
@@ -36,6 +38,9 @@ struct HidHandOverState {
     // Touched on the window thread only; the device stops the reader before
     // it goes, so it is alive whenever a hand-over is served.
     TJvHidDevice* device = nullptr;
+    // Window thread only: the read error logged last, so that a device that
+    // fails every read logs its error once, not once per SleepTime.
+    uint32_t loggedError = 0;
 
     // Window thread: runs the handler of a pending hand-over, if there is one.
     // self is held by value because the handler may destroy the device, and
@@ -67,6 +72,13 @@ void HidHandOverState::Serve(std::shared_ptr<HidHandOverState> self) {
     } release{*self};
 
     TJvHidDevice* device = self->device;
+    if (kind == Kind::Error && self->error != self->loggedError) {
+        qCDebug(lcHid).noquote() << "read error" << self->error << "("
+                                 << qt_error_string(int(self->error)) << ") on"
+                                 << QString::fromStdString(device->InterfacePath())
+                                 << "- tried again every" << device->SleepTime() << "ms";
+    }
+    self->loggedError = kind == Kind::Error ? self->error : 0;
     if (kind == Kind::Data) {
         // A copy: the handler may replace itself.
         const TJvHidDataEvent handler = device->DataHandler();

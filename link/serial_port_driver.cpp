@@ -16,6 +16,8 @@
 
 #include "link/serial_custom_rate.h"
 
+#include "link/link_logging.h"
+
 namespace dmm {
 
 namespace {
@@ -124,10 +126,14 @@ bool TCommPortDriver::OpenPort() {
     openDenied_ = false;
     if (name.isEmpty()) {
         openError_ = QStringLiteral("no device stands for this port");
+        qCDebug(lcLink).noquote() << "COM" << int(comPort_) + 1 << "cannot open:" << openError_;
         return false;
     }
-    if (!OpenDevice(name))
+    if (!OpenDevice(name)) {
+        qCDebug(lcLink).noquote() << name << "cannot open:" << openError_;
         return false;
+    }
+    qCDebug(lcLink).noquote() << name << "is open";
     open_ = true;
     hungUp_ = false;
     ApplyPortSettings();
@@ -349,6 +355,7 @@ void TCommPortDriver::PollReceive() {
 void TCommPortDriver::CheckLine() {
     if (fd_ < 0 || !LineHungUp(fd_))
         return;
+    qCDebug(lcLink).noquote() << openedName_ << "hung up";
     CloseDevice();
     hungUp_ = true;
     if (reopenMs_ > 0)
@@ -376,6 +383,7 @@ void TCommPortDriver::TryReopen() {
     if (name.isEmpty() || !OpenDevice(name))
         return;
     openedName_ = name;
+    qCDebug(lcLink).noquote() << name << "is back after the hang-up";
     reopenTimer_.stop();
     hungUp_ = false;
     ApplyPortSettings();

@@ -25,6 +25,7 @@
 #include "record/file_output.h"
 #include "record/journal_rows.h"
 #include "record/json_rows.h"
+#include "record/record_logging.h"
 
 namespace dmm {
 
@@ -257,6 +258,10 @@ bool Journal::adopt(const QString& path) {
         ::close(fd);
         return failToStart(SystemErrorText(error));
     }
+    if (st.st_size > complete) {
+        qCDebug(lcJournal).noquote() << "journal" << path << "ended in a torn line: cut"
+                                     << (st.st_size - complete) << "bytes";
+    }
     close();
     return start(fd, path, true);
 }
@@ -310,6 +315,8 @@ void Journal::failToWrite(const std::string& reason) {
         failureReported_ = true;
         error_ = reason;
     }
+    qCDebug(lcJournal).noquote() << "writing the journal failed, recording goes on in memory:"
+                                 << QString::fromStdString(reason);
     if (onFailure_)
         onFailure_(reason);
     std::lock_guard lock(mutex_);
@@ -321,6 +328,8 @@ void Journal::failToWrite(const std::string& reason) {
 
 // A journal that is running goes on when another cannot be taken over.
 bool Journal::failToStart(std::string reason) {
+    qCDebug(lcJournal).noquote() << "the journal in" << directory_
+                                 << "cannot start:" << QString::fromStdString(reason);
     std::lock_guard lock(mutex_);
     error_ = std::move(reason);
     if (!running_)
@@ -514,6 +523,8 @@ LoadOutcome RestoreJournal(const QString& path, ReadingTable& table, const LoadP
     if (fd < 0) {
         out.message = kLoadFailedText;
         out.detail = SystemErrorText(errno);
+        qCDebug(lcJournal).noquote()
+            << "cannot open" << path << "to restore it:" << QString::fromStdString(out.detail);
         return out;
     }
     struct stat st {};
@@ -551,6 +562,9 @@ LoadOutcome RestoreJournal(const QString& path, ReadingTable& table, const LoadP
     ::close(fd);
     out.ok = why.empty();
     if (!out.ok) {
+        qCDebug(lcJournal).noquote()
+            << "restoring" << path << "ends:" << QString::fromStdString(why) << "- keeping the"
+            << out.rowsLoaded << "rows before it";
         out.message = kLoadFailedText;
         out.detail = std::move(why);
     }
@@ -560,11 +574,18 @@ LoadOutcome RestoreJournal(const QString& path, ReadingTable& table, const LoadP
 QString KeepJournal(const QString& path) {
     const QFileInfo info(path);
     const QString keptFolder = info.absolutePath() + QStringLiteral("/kept");
-    if (!MakeFolders(LocalPath(keptFolder)))
+    if (!MakeFolders(LocalPath(keptFolder))) {
+        qCDebug(lcJournal).noquote() << "cannot make" << keptFolder << "to keep" << path << ":"
+                                     << QString::fromStdString(SystemErrorText(errno));
         return {};
+    }
     const int fd = ::open(LocalPath(path).c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
+    if (fd < 0) {
+        qCDebug(lcJournal).noquote()
+            << "cannot open" << path
+            << "to keep it:" << QString::fromStdString(SystemErrorText(errno));
         return {};
+    }
     QString target;
     if (LockJournal(fd)) {
         // A name taken already (the same journal kept twice?) gets a number.
@@ -593,6 +614,9 @@ QString KeepJournal(const QString& path) {
     if (!target.isEmpty()) {
         SyncFolder(LocalPath(keptFolder));
         SyncFolder(LocalPath(info.absolutePath()));
+    } else {
+        qCDebug(lcJournal).noquote()
+            << "journal" << path << "could not be moved into" << keptFolder;
     }
     return target;
 }

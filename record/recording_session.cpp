@@ -3,8 +3,8 @@
 
 #include <algorithm>
 
-#include "chart/limit_rules.h"
 #include "decode/date_time.h"
+#include "decode/limit_rules.h"
 
 namespace dmm {
 namespace {

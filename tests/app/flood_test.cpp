@@ -1,30 +1,29 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The window under a flood: metersim sends as fast as the window reads, on
-// COM1 through a pseudo-terminal, for a few seconds. Every frame sent must be a
-// row, read as the meter meant it, with no error and no long stall of the
-// event loop. The long runs and the figures are the soak bench's.
+// The window under a flood: metersim sends a few thousand frames as fast as
+// the window reads, on COM1 through a pseudo-terminal. Every frame sent must
+// be a row, read as the meter meant it, with no error. How fast, and how long
+// the event loop may stall meanwhile, are the soak bench's (soak --flood).
 
-#include <QElapsedTimer>
-#include <QThread>
 #include <functional>
 
-#include "tools/metersim/harness.h"
+#include "support/metersim_harness.h"
 #include "window_fixture.h"
 
 namespace dmm::app {
 namespace {
 
-constexpr int kFloodMs = 5000;
+constexpr uint64_t kFrames = 3000;
 constexpr uint32_t kSeed = 20240611;
-// Generous for a loaded machine; the bench holds the real target.
-constexpr double kStallLimitMs = 250;
+// Deadlines for a loaded machine under AddressSanitizer, not speed limits.
+constexpr int kPatienceMs = 180000;
 
 class Flood : public Window {};
 
-TEST_F(Flood, EveryFrameIsARowReadAsSentWithoutAStall) {
+TEST_F(Flood, EveryFrameIsARowReadAsSent) {
     metersim::HeldMeter meter;
     ASSERT_TRUE(
-        meter.open({QStringLiteral("--flood"), QStringLiteral("--seed"), QString::number(kSeed)}))
+        meter.open({QStringLiteral("--flood"), QStringLiteral("--seed"), QString::number(kSeed),
+                    QStringLiteral("--count"), QString::number(kFrames)}))
         << meter.errorText().toStdString();
     w.limitessClick();
     w.comm2().setPortNameResolver(
@@ -33,28 +32,21 @@ TEST_F(Flood, EveryFrameIsARowReadAsSentWithoutAStall) {
     ASSERT_TRUE(w.comm2().IsPortOpen());
     const long long errorsBefore = Errors().reportedCount();
 
-    metersim::StallProbe probe;
     meter.start();
-    WaitFor([] { return false; }, kFloodMs);
-    meter.stop();
-    ASSERT_TRUE(WaitFor([&] { return meter.framesSent().has_value(); }, 20000));
-    const double stallMs = probe.longestGapMs();
+    ASSERT_TRUE(WaitFor([&] { return meter.framesSent().has_value(); }, kPatienceMs));
     const uint64_t frames = *meter.framesSent();
     // The frames still on the line come in at the window's pace.
-    WaitFor([&] { return w.table().size() >= frames; }, 30000);
+    WaitFor([&] { return w.table().size() >= frames; }, kPatienceMs);
     find<QPushButton>("COMCon")->click();
     EXPECT_EQ(meter.release(), 0);
 
-    EXPECT_GT(frames, 1000u) << "the flood hardly flowed";
+    EXPECT_EQ(frames, kFrames);
     EXPECT_EQ(w.table().size(), frames);
     EXPECT_EQ(Errors().reportedCount(), errorsBefore);
     const auto misdecodes = metersim::CompareWithReference(
         w.table(),
         metersim::ReferenceRows(metersim::Family::Tarvo, kSeed, frames, w.meterState().DecimalSep));
     EXPECT_EQ(misdecodes.rows, 0u) << misdecodes.first;
-    EXPECT_LT(stallMs, kStallLimitMs);
-    RecordProperty("frames", std::to_string(frames));
-    RecordProperty("max_stall_ms", std::to_string(stallMs));
 }
 
 }  // namespace

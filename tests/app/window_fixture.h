@@ -186,6 +186,16 @@ inline bool WaitFor(const std::function<bool()>& done, int ms = 10000) {
     return true;
 }
 
+// Runs everything posted to the window thread's event loop so far (queued
+// calls are served in order, so a call posted last runs after them all); the
+// condition to wait on when a test must see that nothing more comes.
+inline bool ServePosted() {
+    bool served = false;
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(), [&served] { served = true; }, Qt::QueuedConnection);
+    return WaitFor([&served] { return served; });
+}
+
 inline void Fire(QTimer* timer) {
     ASSERT_TRUE(timer);
     QMetaObject::invokeMethod(timer, "timeout");

@@ -17,8 +17,8 @@
 #include <QProcessEnvironment>
 
 #include "record/journal.h"
+#include "support/metersim_harness.h"
 #include "support/pseudo_terminal.h"
-#include "tools/metersim/harness.h"
 #include "window_fixture.h"
 
 namespace dmm::app {

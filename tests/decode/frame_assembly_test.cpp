@@ -1,9 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <gtest/gtest.h>
 
+#include <QLoggingCategory>
+#include <QStringList>
 #include <vector>
 
 #include "decode/frame_assembly.h"
+#include "decode/logging.h"
 #include "decode/model_config.h"
 #include "decode/text_rules.h"
 #include "support/recording_host.h"
@@ -210,6 +213,35 @@ TEST_F(Assembly, MeskoCable) {
     EXPECT_EQ(state.FrameText, "A055B9F2700040");
     EXPECT_EQ(state.Lcd.caption(El::USBtxt), "A055B9F2700040");
     EXPECT_TRUE(state.Lcd.visible(El::CONok));
+}
+
+// What dmm.frames says while a test runs.
+QStringList g_frameLog;
+void KeepFrameLog(QtMsgType, const QMessageLogContext& context, const QString& text) {
+    if (QLatin1String(context.category) == QLatin1String("dmm.frames"))
+        g_frameLog << text;
+}
+
+TEST_F(Assembly, AFrameTurnedAwayIsLoggedAsHexOnlyWhenAsked) {
+    const QtMessageHandler previous = qInstallMessageHandler(KeepFrameLog);
+    g_frameLog.clear();
+    // One data byte short, and no LF after it to open another run.
+    const Bytes eight = {0x0A, 0x31, 0x32, 0x33, 0x34, 0x35, 0x36, 0x37, 0x38, 0x0D};
+    feed(eight);
+    EXPECT_TRUE(g_frameLog.isEmpty()) << "silent by default";
+
+    QLoggingCategory::setFilterRules(QStringLiteral("dmm.frames.debug=true"));
+    feed(eight);
+    report({0xF2, 0x31, 0x32});  // a cable run without its frame end
+    report({0xF0});
+    QLoggingCategory::setFilterRules(QString());
+    qInstallMessageHandler(previous);
+
+    EXPECT_EQ(host.offered, 0);
+    ASSERT_EQ(g_frameLog.size(), 2) << g_frameLog.join(u'\n').toStdString();
+    EXPECT_EQ(g_frameLog[0], QStringLiteral("tarvo serial frame turned away (10 bytes): "
+                                            "0A 31 32 33 34 35 36 37 38 0D"));
+    EXPECT_EQ(g_frameLog[1], QStringLiteral("tarvo cable frame turned away (2 bytes): 31 32"));
 }
 
 }  // namespace

@@ -75,6 +75,16 @@ struct Rig {
         received.attach(driver);
     }
     QTimer* pollTimer() { return driver.findChild<QTimer*>(QStringLiteral("pollTimer")); }
+    // Waits until the driver has polled n more times (each poll of the
+    // driver runs before the count goes up).
+    bool waitPolls(int n) {
+        int polls = 0;
+        const QMetaObject::Connection counting =
+            QObject::connect(pollTimer(), &QTimer::timeout, [&polls] { ++polls; });
+        const bool done = QTest::qWaitFor([&] { return polls >= n; }, kPatience);
+        QObject::disconnect(counting);
+        return done;
+    }
 };
 
 double CpuSeconds() {
@@ -199,11 +209,12 @@ TEST(SerialPortDriver, OpensTheLineWithItsSettingsAndReappliesThemWhileOpen) {
 TEST(SerialPortDriver, DeliversBytesInOrderAcrossPollsAndNothingForEmptyPolls) {
     PseudoTerminal line;
     ASSERT_TRUE(line.ok());
+    ASSERT_TRUE(line.watchInput());
     Rig rig({&line});
     rig.driver.setComPort(pnCOM1);
     ASSERT_TRUE(rig.driver.OpenPort());
 
-    QTest::qWait(300);  // several polls with nothing on the line
+    ASSERT_TRUE(rig.waitPolls(3));  // several polls with nothing on the line
     EXPECT_TRUE(rig.received.chunks.empty());
 
     // A frame split over polls arrives whole and in order.
@@ -219,14 +230,18 @@ TEST(SerialPortDriver, DeliversBytesInOrderAcrossPollsAndNothingForEmptyPolls) {
     }
 
     const size_t calls = rig.received.chunks.size();
-    QTest::qWait(300);
+    ASSERT_TRUE(rig.waitPolls(3));
     EXPECT_EQ(rig.received.chunks.size(), calls);
 
     // Without a handler the bytes are read and dropped; a new one sees only
     // what comes after.
     rig.driver.OnReceiveData = nullptr;
+    const uint16_t delay = rig.driver.ComPortPollingDelay();
+    rig.driver.setComPortPollingDelay(60000);
     ASSERT_TRUE(line.write("dropped"));
-    QTest::qWait(300);
+    ASSERT_TRUE(line.waitForQueued(7));
+    rig.driver.setComPortPollingDelay(delay);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return line.queuedInput() == 0; }, kPatience));
     rig.received.chunks.clear();
     rig.received.senders.clear();
     rig.received.attach(rig.driver);
@@ -241,11 +256,12 @@ TEST(SerialPortDriver, ReopeningKeepsTheQueueAndASpeedChangePurgesIt) {
     rig.driver.setComPort(pnCOM1);
     rig.driver.setComPortSpeed(br2400);
     rig.driver.setComPortPollingDelay(60000);  // no poll until the test says so
+    ASSERT_TRUE(line.watchInput());
     ASSERT_TRUE(rig.driver.OpenPort());
 
     // Bytes queued before a second OpenPort survive it: no reopen, no purge.
     ASSERT_TRUE(line.write("queued"));
-    QTest::qWait(200);
+    ASSERT_TRUE(line.waitForQueued(6));
     EXPECT_TRUE(rig.driver.OpenPort());
     EXPECT_EQ(rig.asked.size(), 1u);
     rig.driver.setComPortPollingDelay(20);
@@ -254,12 +270,12 @@ TEST(SerialPortDriver, ReopeningKeepsTheQueueAndASpeedChangePurgesIt) {
     // A new speed re-sends the line settings and drops what was waiting.
     rig.driver.setComPortPollingDelay(60000);
     ASSERT_TRUE(line.write("stale"));
-    QTest::qWait(200);
+    ASSERT_TRUE(line.waitForQueued(5));
     rig.driver.setComPortSpeed(br9600);
     termios tio = line.line();
     EXPECT_EQ(cfgetispeed(&tio), speed_t(B9600));
     rig.driver.setComPortPollingDelay(20);
-    QTest::qWait(300);
+    ASSERT_TRUE(rig.waitPolls(3));
     EXPECT_EQ(rig.received.all(), "queued");
     ASSERT_TRUE(line.write("fresh"));
     EXPECT_TRUE(rig.received.waitFor("queuedfresh"));
@@ -267,10 +283,10 @@ TEST(SerialPortDriver, ReopeningKeepsTheQueueAndASpeedChangePurgesIt) {
     // So does an explicit purge of the input.
     rig.driver.setComPortPollingDelay(60000);
     ASSERT_TRUE(line.write("purged"));
-    QTest::qWait(200);
+    ASSERT_TRUE(line.waitForQueued(6));
     rig.driver.PurgePortBuffers(true, false);
     rig.driver.setComPortPollingDelay(20);
-    QTest::qWait(300);
+    ASSERT_TRUE(rig.waitPolls(3));
     EXPECT_EQ(rig.received.all(), "queuedfresh");
 }
 
@@ -285,7 +301,9 @@ TEST(SerialPortDriver, PollingDelayRestartsTheTimerOnlyWhenItChanges) {
     ASSERT_NE(timer, nullptr);
     EXPECT_EQ(timer->interval(), 5000);
 
-    QTest::qWait(1000);
+    // A good part of the period passes (more than a coarse timer's slack of
+    // 5 %, so that a timer started over shows).
+    ASSERT_TRUE(QTest::qWaitFor([&] { return timer->remainingTime() <= 4000; }, kPatience));
     const int before = timer->remainingTime();
     ASSERT_GE(before, 0);
     rig.driver.setComPortPollingDelay(5000);
@@ -312,6 +330,7 @@ TEST(SerialPortDriver, NoPollDeliversMoreThanTheInputBufferSize) {
     rig.driver.setComPort(pnCOM1);
     rig.driver.setComPortInBufSize(8);
     rig.driver.setComPortPollingDelay(60000);
+    ASSERT_TRUE(line.watchInput());
     ASSERT_TRUE(rig.driver.OpenPort());
     rig.driver.setComPortInBufSize(100);  // ignored while open
     EXPECT_EQ(rig.driver.ComPortInBufSize(), 8);
@@ -320,7 +339,7 @@ TEST(SerialPortDriver, NoPollDeliversMoreThanTheInputBufferSize) {
     for (int i = 0; i < 50; ++i)
         sent += char('A' + i % 26);
     ASSERT_TRUE(line.write(sent));
-    QTest::qWait(200);
+    ASSERT_TRUE(line.waitForQueued(int(sent.size())));
     rig.driver.setComPortPollingDelay(10);
     ASSERT_TRUE(rig.received.waitFor(sent));
     EXPECT_GE(rig.received.chunks.size(), 7u);

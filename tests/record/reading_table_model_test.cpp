@@ -12,11 +12,13 @@ namespace {
 TEST(ReadingTableModel, BatchesAppendsAndResetsOnClear) {
     ReadingTable table;
     ReadingTableModel model(table);
-    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Warning);
+    // Fatal: any fault the tester finds in the model ends the test as a failure.
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
     QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
     QSignalSpy reset(&model, &QAbstractItemModel::modelReset);
 
-    for (int i = 1; i <= 250; ++i) table.appendRecorded(i, "01:02:03", "DC", "1.5", "k*", "pass", i);
+    for (int i = 1; i <= 250; ++i)
+        table.appendRecorded(i, "01:02:03", "DC", "1.5", "k*", "pass", i);
     EXPECT_EQ(model.rowCount(), 0);  // nothing shown until the next sync
     EXPECT_TRUE(model.sync());
     EXPECT_EQ(model.rowCount(), 250);

@@ -89,7 +89,40 @@ class PseudoTerminal {
         return false;
     }
 
+    // From now on queuedInput() tells how many bytes wait on the opener's
+    // side of the line, unread: the test keeps a descriptor of that side of
+    // its own, which reads nothing. Call before the code under test opens the
+    // line (it may open it exclusively).
+    bool watchInput() {
+        if (watch_ < 0)
+            watch_ = ::open(slavePath_.toLocal8Bit().constData(),
+                            O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        return watch_ >= 0;
+    }
+    // Bytes waiting for the opener to read them (in raw mode; -1 without
+    // watchInput()).
+    int queuedInput() const {
+        int n = -1;
+        if (watch_ < 0 || ::ioctl(watch_, FIONREAD, &n) != 0)
+            return -1;
+        return n;
+    }
+    // Waits up to ms until at least n bytes wait for the opener: what was
+    // written has crossed the line.
+    bool waitForQueued(int n, int ms = 10000) {
+        const QDeadlineTimer deadline(ms);
+        while (queuedInput() < n) {
+            if (deadline.hasExpired() || watch_ < 0)
+                return false;
+            ::poll(nullptr, 0, 1);
+        }
+        return true;
+    }
+
     void hangUp() {
+        if (watch_ >= 0)
+            ::close(watch_);
+        watch_ = -1;
         if (master_ >= 0)
             ::close(master_);
         master_ = -1;
@@ -97,6 +130,7 @@ class PseudoTerminal {
 
   private:
     int master_ = -1;
+    int watch_ = -1;
     QString slavePath_;
 };
 

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "tools/metersim/frame_generator.h"
-#include "tools/metersim/harness.h"
+#include "support/metersim_harness.h"
 
 namespace dmm::metersim {
 namespace {

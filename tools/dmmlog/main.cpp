@@ -32,9 +32,10 @@
 #include <optional>
 #include <string>
 
-#include "chart/limit_rules.h"
 #include "decode/date_time.h"
 #include "decode/frame_assembly.h"
+#include "decode/limit_rules.h"
+#include "decode/logging.h"
 #include "decode/meter_family.h"
 #include "decode/model_config.h"
 #include "decode/text_rules.h"
@@ -312,6 +313,11 @@ std::optional<Options> ParseOptions(const QStringList& arguments) {
           &mqttCa, &mqttUser, &mqttPassword, &mqttDiscovery, &mqttQueue}) {
         parser.addOption(*o);
     }
+    const QCommandLineOption verbose =
+        Option("verbose",
+               "Log what the program does (frames turned away, the port or the cable, data "
+               "files) to standard error.");
+    parser.addOption(verbose);
     parser.addPositionalArgument(QStringLiteral("file"),
                                  QStringLiteral("The meter's bytes (default -, standard input); "
                                                 "with --convert: IN OUT."),
@@ -335,6 +341,8 @@ std::optional<Options> ParseOptions(const QStringList& arguments) {
         std::printf("dmmlog %s\n", DMM_VERSION);
         return std::nullopt;
     }
+    if (parser.isSet(verbose))
+        EnableVerboseLogging();
 
     // Each option once: a second value would be a silent surprise.
     for (const QCommandLineOption* o :

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <gtest/gtest.h>
 
-#include "chart/limit_rules.h"
+#include "decode/limit_rules.h"
 
 namespace dmm {
 namespace {

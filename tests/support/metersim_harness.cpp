@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "tools/metersim/harness.h"
+#include "support/metersim_harness.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

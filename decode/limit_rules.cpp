@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "chart/limit_rules.h"
+#include "decode/limit_rules.h"
 
 #include "decode/text_rules.h"
 
