@@ -131,8 +131,10 @@ foreach(program IN LISTS programs)
     list(APPEND expected "bin/${program}" "share/man/man1/${program}.1.gz")
     # Each program's manual page is made from its own --help, and gzipped as
     # Debian installs manual pages.
+    # (Sanitizer builds make none: they do not run their programs to build.)
     set(page "${PREFIX}/share/man/man1/${program}.1.gz")
-    if(NOT EXISTS "${page}")
+    if(NOT MAN_PAGES)
+    elseif(NOT EXISTS "${page}")
         fail("the manual page of ${program} is missing")
     else()
         execute_process(COMMAND gzip -dc "${page}" RESULT_VARIABLE rc
