@@ -2,8 +2,8 @@
 # Sets up what is missing, builds and starts the program. Only what the
 # program and the tools need is installed and built (./test.sh does the rest).
 #   ./run.sh                 the program, with the usual serial ports
-#   ./run.sh --demo          the program with a simulated meter on COM1:
-#                            press "COM Connect" to see live readings
+#   ./run.sh --demo          the program with a simulated meter on COM1,
+#                            connected: live readings at once
 #   ./run.sh --demo --family mesko   the same with a meter of that family
 #   ./run.sh --port 1=DEV    any arguments go on to the program
 set -eu
@@ -29,8 +29,8 @@ if [ "${1:-}" = "--demo" ]; then
         [ -e "$dir/meter" ] && break
         sleep 0.2
     done
-    echo "run.sh: a simulated meter is on COM1 ($dir/meter); press \"COM Connect\"" >&2
-    build/app/tarvometer --family "$family" --port "1=$dir/meter" "$@"
+    echo "run.sh: a simulated meter is on COM1 ($dir/meter), connected" >&2
+    build/app/tarvometer --family "$family" --port "1=$dir/meter" --connect "$@"
     exit $?
 fi
 exec build/app/tarvometer "$@"
