@@ -48,6 +48,7 @@
 #include "record/file_output.h"
 #include "record/json_rows.h"
 #include "record/recording_session.h"
+#include "tools/command_line.h"
 #include "tools/dmmlog/mqtt_publisher.h"
 
 namespace {
@@ -190,13 +191,6 @@ int ListLinks() {
     return 0;
 }
 
-// One option of the parser and what it tells --help.
-QCommandLineOption Option(const char* name, const char* help, const char* value = nullptr) {
-    return value ? QCommandLineOption(QString::fromLatin1(name), QString::fromUtf8(help),
-                                      QString::fromLatin1(value))
-                 : QCommandLineOption(QString::fromLatin1(name), QString::fromUtf8(help));
-}
-
 // A limit as the window's limit boxes take it: a finite number, with the
 // locale's decimal separator.
 std::string LimitOption(const QString& text, const char* option) {
@@ -224,88 +218,87 @@ bool IsRegularFile(const std::string& input) {
 std::optional<Options> ParseOptions(const QStringList& arguments) {
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromUtf8(kDescription));
-    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
-                                  QStringLiteral("Show this help and exit."));
-    const QCommandLineOption version(QStringLiteral("version"),
-                                     QStringLiteral("Show the version and exit."));
-    const QCommandLineOption family =
-        Option("family", "Meter family to decode: tarvo (default), mesko or dralin.", "family");
-    const QCommandLineOption format =
-        Option("format",
-               "Rows as tsv (the program's text table, default), json (one object per line, with "
-               "timestamp, si_value and si_unit) or csv (RFC 4180, with a header line).",
-               "format");
+    const tools::StandardOptions standard;
+    const QCommandLineOption& help = standard.help;
+    const QCommandLineOption& version = standard.version;
+    const QCommandLineOption family = tools::Option(
+        "family", "Meter family to decode: tarvo (default), mesko or dralin.", "family");
+    const QCommandLineOption format = tools::Option(
+        "format",
+        "Rows as tsv (the program's text table, default), json (one object per line, with "
+        "timestamp, si_value and si_unit) or csv (RFC 4180, with a header line).",
+        "format");
     const QCommandLineOption serial =
-        Option("serial", "Read the meter on this serial device (2400 baud 8N1).", "device");
-    const QCommandLineOption usb =
-        Option("usb",
-               "Read the meter through the USB interface cable (the last one listed that gives no "
-               "serial number), set to 2400 baud. A refused set-up, a cable that goes away or one "
-               "silent for 10 s ends the run (exit 1).");
+        tools::Option("serial", "Read the meter on this serial device (2400 baud 8N1).", "device");
+    const QCommandLineOption usb = tools::Option(
+        "usb",
+        "Read the meter through the USB interface cable (the last one listed that gives no "
+        "serial number), set to 2400 baud. A refused set-up, a cable that goes away or one "
+        "silent for 10 s ends the run (exit 1).");
     const QCommandLineOption list =
-        Option("list",
-               "List the serial ports and USB interface cables, and whether you may "
-               "open them, then exit.");
-    const QCommandLineOption interval =
-        Option("interval",
-               "Record one row every N seconds (1 to 86400) instead of every frame; needs a live "
-               "input (a serial device, the cable, a pipe or a terminal).",
-               "seconds");
+        tools::Option("list",
+                      "List the serial ports and USB interface cables, and whether you may "
+                      "open them, then exit.");
+    const QCommandLineOption interval = tools::Option(
+        "interval",
+        "Record one row every N seconds (1 to 86400) instead of every frame; needs a live "
+        "input (a serial device, the cable, a pipe or a terminal).",
+        "seconds");
     const QCommandLineOption noRepeat =
-        Option("no-repeat", "Record a reading only when it differs from the last one.");
-    const QCommandLineOption capacity = Option(
+        tools::Option("no-repeat", "Record a reading only when it differs from the last one.");
+    const QCommandLineOption capacity = tools::Option(
         "capacity", "Stop recording after N rows in all, or limitless (10,000,000; default).", "N");
-    const QCommandLineOption high = Option("high",
-                                           "High limit of the Pass/Fail verdict "
-                                           "(default 6000).",
-                                           "number");
+    const QCommandLineOption high = tools::Option("high",
+                                                  "High limit of the Pass/Fail verdict "
+                                                  "(default 6000).",
+                                                  "number");
     const QCommandLineOption low =
-        Option("low", "Low limit of the Pass/Fail verdict (default -6000).", "number");
-    const QCommandLineOption recall =
-        Option("recall",
-               "Stamp rows with a clock that starts at HH:MM:SS and moves on STEP seconds (default "
-               "1) at every frame.",
-               "HH:MM:SS[/STEP]");
-    const QCommandLineOption count = Option("count", "Stop after N rows.", "N");
-    const QCommandLineOption reconnect =
-        Option("reconnect",
-               "When the serial device or the cable goes away or falls silent, wait for it and go "
-               "on, instead of ending with status 1.");
-    const QCommandLineOption out = Option(
+        tools::Option("low", "Low limit of the Pass/Fail verdict (default -6000).", "number");
+    const QCommandLineOption recall = tools::Option(
+        "recall",
+        "Stamp rows with a clock that starts at HH:MM:SS and moves on STEP seconds (default "
+        "1) at every frame.",
+        "HH:MM:SS[/STEP]");
+    const QCommandLineOption count = tools::Option("count", "Stop after N rows.", "N");
+    const QCommandLineOption reconnect = tools::Option(
+        "reconnect",
+        "When the serial device or the cable goes away or falls silent, wait for it and go "
+        "on, instead of ending with status 1.");
+    const QCommandLineOption out = tools::Option(
         "out",
         "Also keep the rows in FILE: a text table written as rows come (synced at least once "
         "a second), or an XML snapshot for a name ending in .xml, written at the end; - is "
         "standard output.",
         "file");
     const QCommandLineOption convert =
-        Option("convert",
-               "Convert the data file IN into OUT (text table or XML snapshot, by "
-               "OUT's name) and exit.");
-    const QCommandLineOption mqtt =
-        Option("mqtt",
-               "Also publish every row to an MQTT broker: mqtt://HOST[:PORT]/PREFIX (port 1883 by "
-               "default) or mqtts://HOST[:PORT]/PREFIX (TLS, port 8883). Rows go to "
-               "PREFIX/reading, the link's state to PREFIX/status.",
-               "url");
-    const QCommandLineOption mqttCa = Option(
+        tools::Option("convert",
+                      "Convert the data file IN into OUT (text table or XML snapshot, by "
+                      "OUT's name) and exit.");
+    const QCommandLineOption mqtt = tools::Option(
+        "mqtt",
+        "Also publish every row to an MQTT broker: mqtt://HOST[:PORT]/PREFIX (port 1883 by "
+        "default) or mqtts://HOST[:PORT]/PREFIX (TLS, port 8883). Rows go to "
+        "PREFIX/reading, the link's state to PREFIX/status.",
+        "url");
+    const QCommandLineOption mqttCa = tools::Option(
         "mqtt-cafile",
         "With mqtts://: the CA certificates (PEM) to check the broker by; default the system's.",
         "file");
     const QCommandLineOption mqttUser =
-        Option("mqtt-user", "Log in to the broker as NAME.", "name");
-    const QCommandLineOption mqttPassword =
-        Option("mqtt-password-file",
-               "Read the broker password from the first line of FILE (needs --mqtt-user).", "file");
-    const QCommandLineOption mqttDiscovery =
-        Option("mqtt-discovery",
-               "Also publish a retained discovery configuration "
-               "(homeassistant/sensor/dmmlog_PREFIX/config) so that home-automation systems show "
-               "the meter as a sensor with its unit.");
-    const QCommandLineOption mqttQueue =
-        Option("mqtt-queue",
-               "Rows that wait for an absent broker, at most (default 100000); beyond that the "
-               "oldest are dropped, and a message gives their count.",
-               "N");
+        tools::Option("mqtt-user", "Log in to the broker as NAME.", "name");
+    const QCommandLineOption mqttPassword = tools::Option(
+        "mqtt-password-file",
+        "Read the broker password from the first line of FILE (needs --mqtt-user).", "file");
+    const QCommandLineOption mqttDiscovery = tools::Option(
+        "mqtt-discovery",
+        "Also publish a retained discovery configuration "
+        "(homeassistant/sensor/dmmlog_PREFIX/config) so that home-automation systems show "
+        "the meter as a sensor with its unit.");
+    const QCommandLineOption mqttQueue = tools::Option(
+        "mqtt-queue",
+        "Rows that wait for an absent broker, at most (default 100000); beyond that the "
+        "oldest are dropped, and a message gives their count.",
+        "N");
     for (const QCommandLineOption* o :
          {&help,   &version,  &family,       &format,        &serial,   &usb,
           &list,   &interval, &noRepeat,     &capacity,      &high,     &low,
@@ -314,26 +307,18 @@ std::optional<Options> ParseOptions(const QStringList& arguments) {
         parser.addOption(*o);
     }
     const QCommandLineOption verbose =
-        Option("verbose",
-               "Log what the program does (frames turned away, the port or the cable, data "
-               "files) to standard error.");
+        tools::Option("verbose",
+                      "Log what the program does (frames turned away, the port or the cable, data "
+                      "files) to standard error.");
     parser.addOption(verbose);
     parser.addPositionalArgument(QStringLiteral("file"),
                                  QStringLiteral("The meter's bytes (default -, standard input); "
                                                 "with --convert: IN OUT."),
                                  QStringLiteral("[FILE | IN OUT]"));
-    if (!parser.parse(arguments)) {
-        QString error = parser.errorText();
-        if (error.endsWith(QLatin1Char('.')))
-            error.chop(1);
-        throw UsageError{error.toStdString()};
-    }
+    if (!parser.parse(arguments))
+        throw UsageError{tools::ParseErrorText(parser)};
     if (parser.isSet(help)) {
-        // The program by its name, not by the path it was started with.
-        QString text = parser.helpText();
-        const qsizetype at = arguments.isEmpty() ? -1 : text.indexOf(arguments.first());
-        if (at >= 0 && at < text.indexOf(QLatin1Char('\n')))
-            text.replace(at, arguments.first().size(), QStringLiteral("dmmlog"));
+        const QString text = tools::HelpText(parser, QStringLiteral("dmmlog"), arguments);
         std::fputs(text.toLocal8Bit().constData(), stdout);
         return std::nullopt;
     }

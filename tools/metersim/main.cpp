@@ -38,12 +38,14 @@
 #include <QCommandLineParser>
 #include <QStringList>
 
+#include "tools/command_line.h"
 #include "tools/metersim/frame_generator.h"
 
 namespace {
 
 using dmm::metersim::Family;
 using dmm::metersim::FrameGenerator;
+namespace tools = dmm::tools;
 
 constexpr int kExitOk = 0;
 constexpr int kExitIo = 1;
@@ -112,58 +114,46 @@ double ParsePositive(std::string_view option, std::string_view what, std::string
     return value;
 }
 
-QCommandLineOption Option(const char* name, const char* help, const char* value = nullptr) {
-    return value ? QCommandLineOption(QString::fromLatin1(name), QString::fromUtf8(help),
-                                      QString::fromLatin1(value))
-                 : QCommandLineOption(QString::fromLatin1(name), QString::fromUtf8(help));
-}
-
 Options ParseOptions(int argc, char** argv) {
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromUtf8(kDescription));
-    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
-                                  QStringLiteral("Show this help and exit."));
-    const QCommandLineOption version(QStringLiteral("version"),
-                                     QStringLiteral("Show the version and exit."));
-    const QCommandLineOption family =
-        Option("family", "Meter family to simulate: tarvo (default), mesko or dralin.", "family");
+    const tools::StandardOptions standard;
+    const QCommandLineOption& help = standard.help;
+    const QCommandLineOption& version = standard.version;
+    const QCommandLineOption family = tools::Option(
+        "family", "Meter family to simulate: tarvo (default), mesko or dralin.", "family");
     const QCommandLineOption rate =
-        Option("rate", "Frames per second (default 2, the meter's own pace).", "hz");
-    const QCommandLineOption baud = Option(
+        tools::Option("rate", "Frames per second (default 2, the meter's own pace).", "hz");
+    const QCommandLineOption baud = tools::Option(
         "baud", "Send byte by byte as fast as a serial line of BAUD (8N1) carries them.", "baud");
-    const QCommandLineOption flood = Option("flood", "Send as fast as the reader takes them.");
+    const QCommandLineOption flood =
+        tools::Option("flood", "Send as fast as the reader takes them.");
     const QCommandLineOption count =
-        Option("count", "Stop after N frames (default: run until stopped).", "N");
-    const QCommandLineOption seed =
-        Option("seed", "Seed of the simulated readings; the same seed gives the same bytes.", "S");
+        tools::Option("count", "Stop after N frames (default: run until stopped).", "N");
+    const QCommandLineOption seed = tools::Option(
+        "seed", "Seed of the simulated readings; the same seed gives the same bytes.", "S");
     const QCommandLineOption out =
-        Option("out", "Write to FILE, or to standard output for - (default).", "file");
-    const QCommandLineOption pty =
-        Option("pty", "Create a pseudo-terminal, print its path and write the frames to it.");
-    const QCommandLineOption link =
-        Option("link", "With --pty: also make PATH a symbolic link to the terminal.", "path");
-    const QCommandLineOption hold =
-        Option("hold",
-               "With --pty: start at the first line on standard input, stop after the next line or "
-               "at its end, print \"frames N\", and keep the terminal open until standard input "
-               "ends.");
+        tools::Option("out", "Write to FILE, or to standard output for - (default).", "file");
+    const QCommandLineOption pty = tools::Option(
+        "pty", "Create a pseudo-terminal, print its path and write the frames to it.");
+    const QCommandLineOption link = tools::Option(
+        "link", "With --pty: also make PATH a symbolic link to the terminal.", "path");
+    const QCommandLineOption hold = tools::Option(
+        "hold",
+        "With --pty: start at the first line on standard input, stop after the next line or "
+        "at its end, print \"frames N\", and keep the terminal open until standard input "
+        "ends.");
     for (const QCommandLineOption* o :
          {&help, &version, &family, &rate, &baud, &flood, &count, &seed, &out, &pty, &link, &hold})
         parser.addOption(*o);
-    if (!parser.parse(arguments)) {
-        QString error = parser.errorText();
-        if (error.endsWith(QLatin1Char('.')))
-            error.chop(1);
-        throw UsageError(error.toStdString());
-    }
+    if (!parser.parse(arguments))
+        throw UsageError(tools::ParseErrorText(parser));
     Options options;
     if (parser.isSet(help)) {
-        // Without an application object the parser knows no program name.
-        QString text = parser.helpText();
-        text.replace(QStringLiteral("<executable_name>"), QStringLiteral("metersim"));
+        const QString text = tools::HelpText(parser, QStringLiteral("metersim"), arguments);
         std::fputs(text.toLocal8Bit().constData(), stdout);
         options.answered = true;
         return options;
