@@ -238,15 +238,19 @@ class Families : public UserWindow {
         ASSERT_TRUE(action);
         action->trigger();
     }
-    // Connects COM1 to a pseudo-terminal and writes the frame until a row is
-    // recorded (the first run after opening may start inside a frame).
-    void readOneRow(const QByteArray& frame) {
-        test::PseudoTerminal meter;
+    // COM1 on the pseudo-terminal, connected by its button.
+    void connectTo(const test::PseudoTerminal& meter) {
         ASSERT_TRUE(meter.ok());
         const QString path = meter.slavePath();
         w.comm2().setPortNameResolver([path](TComPortNumber) { return path; });
         find<QPushButton>("COMCon")->click();
         ASSERT_TRUE(w.comm2().IsPortOpen());
+    }
+    // Connects COM1 to a pseudo-terminal and writes the frame until a row is
+    // recorded (the first run after opening may start inside a frame).
+    void readOneRow(const QByteArray& frame) {
+        test::PseudoTerminal meter;
+        ASSERT_NO_FATAL_FAILURE(connectTo(meter));
         ASSERT_TRUE(WaitFor([&] {
             meter.write(frame);
             return WaitFor([&] { return w.table().size() >= 1; }, 200);
@@ -292,11 +296,7 @@ TEST_F(Families, NoChangeOfFamilyWhileALinkIsOpen) {
     auto* menu = w.menuBar()->findChild<QMenu*>(QStringLiteral("Meter1"));
     ASSERT_TRUE(menu);
     test::PseudoTerminal meter;
-    ASSERT_TRUE(meter.ok());
-    const QString path = meter.slavePath();
-    w.comm2().setPortNameResolver([path](TComPortNumber) { return path; });
-    find<QPushButton>("COMCon")->click();
-    ASSERT_TRUE(w.comm2().IsPortOpen());
+    ASSERT_NO_FATAL_FAILURE(connectTo(meter));
     EXPECT_FALSE(menu->menuAction()->isEnabled());
     EXPECT_FALSE(w.SetMeterFamily(Family::Mesko));
     EXPECT_EQ(w.meterFamily(), Family::Tarvo);

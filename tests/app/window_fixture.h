@@ -52,6 +52,7 @@
 #include "link/hid_fake_backend.h"
 #include "link/serial_port_driver.h"
 #include "record/reading_table_model.h"
+#include "support/fake_cable.h"
 
 // Readable QStrings in failure messages.
 inline void PrintTo(const QString& text, std::ostream* out) {
@@ -73,16 +74,8 @@ inline Bytes TarvoLine(std::string_view nine) {
     return b;
 }
 
-// The cable as the tests plug it in: named "USB to Serial", no serial number.
-inline const char* const kCablePath = "/dev/hidraw3";
-inline FakeHidDevice Cable(const std::string& path = kCablePath) {
-    FakeHidDevice cable;
-    cable.path = path;
-    cable.vendorId = 0x1A86;
-    cable.productId = 0xE008;
-    cable.product = u"USB to Serial";
-    return cable;
-}
+using test::Cable;
+using test::kCablePath;
 
 // A Tarvo frame as the cable delivers it: eight meter bytes, then the last
 // one with CR LF, then an idle report that ends the frame. Byte 0 of each

@@ -21,22 +21,15 @@
 #include "link/hid_controller.h"
 #include "link/hid_device.h"
 #include "link/hid_fake_backend.h"
+#include "support/fake_cable.h"
 
 namespace dmm {
 namespace {
 
 using test::WaitUntil;
 
-const std::string kCablePath = "/dev/hidraw3";
-
-FakeHidDevice Cable(const std::string& path = kCablePath) {
-    FakeHidDevice cable;
-    cable.path = path;
-    cable.vendorId = 0x1A86;
-    cable.productId = 0xE008;
-    cable.product = u"USB to Serial";
-    return cable;
-}
+using test::Cable;
+using test::kCablePath;
 
 FakeHidDevice Other(const std::string& path, const char16_t* product) {
     FakeHidDevice d;
